@@ -1,0 +1,149 @@
+#include "cli/settings.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+#include "platform/platform.h"
+
+uint32_t family_id = 0;
+int8_t times = 0;
+const char* serial_port = nullptr;
+bool use_serial = false;
+const wchar_t* sn = nullptr;
+wchar_t snx[kSnCapacity];
+uint32_t baud_rate = 115200;
+const char* input_filename = nullptr;
+const char* program_name = "flashdrop.exe";
+
+const char kVersion[] = "0.3.0";
+
+namespace {
+
+const char kShortOptions[] = "f:t:s:i:b:vh";
+
+const struct option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"family", required_argument, nullptr, 'f'},
+    {"version", no_argument, nullptr, 'v'},
+    {"times", required_argument, nullptr, 't'},
+    {"serial", required_argument, nullptr, 's'},
+    {"sn", required_argument, nullptr, 'i'},
+    {"baudrate", required_argument, nullptr, 'b'},
+    {nullptr, 0, nullptr, 0},
+};
+
+const char kOptionsText[] =
+    "Options:\n"
+    "  -f --family id          Set the device family id, (default: 0)\n"
+    "  -t --times              Number of attempts\n"
+    "  -s --serial port        Send via serial port (e.g., COM1)\n"
+    "  -b --baudrate rate      Set baud rate (default: 115200)\n"
+    "  -i --sn                 HID SN\n"
+    "  -h --help               Display help information\n"
+    "  -v --version            Show the program version\n"
+    "\n";
+
+// strtoul into 32 bits: sign, white space and 0x prefixes as strtoul takes
+// them, a value beyond 32 bits saturates, and malformed text gives 0.
+uint32_t read_u32(const char* text, int base) {
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  const bool negative = *p == '-';
+  errno = 0;
+  unsigned long long value = std::strtoull(text, nullptr, base);
+  if (errno == ERANGE) return 0xFFFFFFFFu;
+  const unsigned long long magnitude = negative ? 0ULL - value : value;
+  if (magnitude > 0xFFFFFFFFULL) return 0xFFFFFFFFu;
+  const uint32_t result = static_cast<uint32_t>(magnitude);
+  return negative ? 0u - result : result;
+}
+
+void print_version_text(int argc, char** argv) {
+  for (int i = optind; i < argc; ++i) printf("Argument: %s\n", argv[i]);
+  printf("\nflashdrop, for Windows only, version %s\n", kVersion);
+  printf("A tools for convert bin file to uf2 format and send via serial port.\n");
+  print_usage(stdout, 0);
+}
+
+}  // namespace
+
+const wchar_t* char2wchar(const char* text) {
+  std::wstring wide = narrow_to_wide(text);
+  if (wide.size() >= static_cast<size_t>(kSnCapacity)) return nullptr;
+  wmemcpy(snx, wide.data(), wide.size());
+  snx[wide.size()] = L'\0';
+  return snx;
+}
+
+void print_usage(FILE* stream, int status) {
+  fprintf(stream, "\n%s: version %s, a tools for convert bin to uf2 \n", program_name,
+          kVersion);
+  fprintf(stream,
+          "\nusage: %s [-f family] [-t times] [-s port] [-i sn] [-b baudrate]  flash.uf2 \n",
+          program_name);
+  fputs(kOptionsText, stream);
+  if (status != 0) {
+    fflush(stream);
+    exit(status);
+  }
+}
+
+bool parse_options(int argc, char** argv) {
+  bool option_seen = false;
+  bool version_wanted = false;
+  int c;
+  while ((c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
+    option_seen = true;
+    switch (c) {
+      case 'h':
+        print_usage(stdout, 1);
+        break;
+      case 'f':
+        family_id = read_u32(optarg, 16);
+        break;
+      case 'v':
+        version_wanted = true;
+        break;
+      case 't':
+        times = static_cast<int8_t>(read_u32(optarg, 10) & 0xFFu);
+        break;
+      case 's':
+        serial_port = optarg;
+        use_serial = true;
+        break;
+      case 'i':
+        sn = char2wchar(optarg);
+        if (sn == nullptr) {
+          printf("The -i value is too long: at most %d characters are allowed\n",
+                 kSnCapacity - 1);
+          return false;
+        }
+        break;
+      case 'b':
+        baud_rate = read_u32(optarg, 10);
+        break;
+      default:  // '?': getopt_long has printed its diagnostic
+        print_usage(stdout, 1);
+    }
+  }
+  if (!option_seen) print_usage(stdout, 1);
+  if (version_wanted) print_version_text(argc, argv);
+  return true;
+}
+
+void reset_settings() {
+  family_id = 0;
+  times = 0;
+  serial_port = nullptr;
+  use_serial = false;
+  sn = nullptr;
+  wmemset(snx, L'\0', kSnCapacity);
+  baud_rate = 115200;
+  input_filename = nullptr;
+  program_name = "flashdrop.exe";
+  optind = 0;  // 0 makes getopt re-read POSIXLY_CORRECT and start afresh
+}

@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""The built program run as a user runs it, output compared byte for byte.
+
+Usage: test_cli.py PATH-TO-FLASHDROP
+These runs need no device: on a machine without a removable drive the search
+finds nothing, which is what they check.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+TOOL = None
+
+OPTIONS_TEXT = (
+    "Options:\n"
+    "  -f --family id          Set the device family id, (default: 0)\n"
+    "  -t --times              Number of attempts\n"
+    "  -s --serial port        Send via serial port (e.g., COM1)\n"
+    "  -b --baudrate rate      Set baud rate (default: 115200)\n"
+    "  -i --sn                 HID SN\n"
+    "  -h --help               Display help information\n"
+    "  -v --version            Show the program version\n"
+    "\n")
+
+VERSION_TEXT = ("\nflashdrop, for Windows only, version 0.3.0\n"
+                "A tools for convert bin file to uf2 format and send via serial port.\n")
+
+
+def usage(name):
+    return (f"\n{name}: version 0.3.0, a tools for convert bin to uf2 \n"
+            f"\nusage: {name} [-f family] [-t times] [-s port] [-i sn] [-b baudrate]  flash.uf2 \n"
+            + OPTIONS_TEXT)
+
+
+BUILTIN_USAGE = usage("flashdrop.exe")
+
+
+def run(*args, env_extra=None):
+    env = dict(os.environ)
+    env.pop("POSIXLY_CORRECT", None)
+    env.update(env_extra or {})
+    return subprocess.run([TOOL, *args], capture_output=True, env=env, timeout=60)
+
+
+class UsageTest(unittest.TestCase):
+    def assert_run(self, result, status, stdout, stderr=""):
+        self.assertEqual(result.stdout.decode(), stdout)
+        self.assertEqual(result.returncode, status)
+        if stderr is not None:
+            self.assertEqual(result.stderr.decode(), stderr)
+
+    def test_no_argument_prints_usage_with_builtin_name(self):
+        self.assert_run(run(), 1, BUILTIN_USAGE)
+
+    def test_operand_alone_is_a_usage_error(self):
+        self.assert_run(run("firmware.uf2"), 1, BUILTIN_USAGE)
+
+    def test_options_without_operand_ask_for_the_file(self):
+        self.assert_run(run("-t", "3"), 1, "Need set input file, exit\n" + usage(TOOL))
+
+    def test_version_with_operands_lists_them_and_goes_on(self):
+        result = run("-v", "a.uf2", "b.uf2")
+        self.assert_run(result, 2, "Argument: a.uf2\nArgument: b.uf2\n" + VERSION_TEXT
+                        + BUILTIN_USAGE + "No bootloader drive found\n")
+
+    def test_version_without_operand(self):
+        self.assert_run(run("-v"), 1, VERSION_TEXT + BUILTIN_USAGE
+                        + "Need set input file, exit\n" + usage(TOOL))
+
+    def test_help_after_version_prints_only_usage(self):
+        self.assert_run(run("-v", "-h"), 1, BUILTIN_USAGE)
+
+    def test_ambiguous_abbreviation(self):
+        result = run("--s", "COM3", "fw.uf2")
+        self.assert_run(result, 1, BUILTIN_USAGE, stderr=None)
+        self.assertTrue(result.stderr.decode().startswith(TOOL + ":"))
+        self.assertIn("ambiguous", result.stderr.decode())
+        self.assertEqual(result.stderr.count(b"\n"), 1)
+
+    def test_serial_number_too_long_is_refused(self):
+        self.assert_run(run("-i", "S" * 100, "fw.uf2"), 1,
+                        "The -i value is too long: at most 99 characters are allowed\n")
+
+    def test_posixly_correct_stops_at_the_first_operand(self):
+        self.assert_run(run("fw.uf2", "-t", "0", env_extra={"POSIXLY_CORRECT": "1"}),
+                        1, BUILTIN_USAGE)
+        self.assert_run(run("fw.uf2", "-t", "0"), 2, "No bootloader drive found\n")
+
+
+class SearchTest(unittest.TestCase):
+    def test_no_drive_counts_down_and_ends_with_status_2(self):
+        start = time.monotonic()
+        result = run("-t", "2", "fw.uf2")
+        elapsed = time.monotonic() - start
+        self.assertEqual(result.stdout, b"times:1\ntimes:0\nNo bootloader drive found\n")
+        self.assertEqual(result.returncode, 2)
+        self.assertGreaterEqual(elapsed, 1.0)  # two 500 ms pauses
+
+    def test_output_keeps_its_order_when_redirected(self):
+        with tempfile.TemporaryFile() as out:
+            status = subprocess.call([TOOL, "-v", "-t", "1", "fw.uf2"], stdout=out)
+            out.seek(0)
+            text = out.read().decode()
+        self.assertEqual(status, 2)
+        self.assertTrue(text.startswith("Argument: fw.uf2\n" + VERSION_TEXT))
+        self.assertTrue(text.endswith(OPTIONS_TEXT + "times:0\nNo bootloader drive found\n"))
+
+
+if __name__ == "__main__":
+    TOOL = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

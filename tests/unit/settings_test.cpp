@@ -1,0 +1,205 @@
+#include "cli/settings.h"
+
+#include <getopt.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Parses a command line given as words (argv[0] is added).
+class ParseTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_settings(); }
+  void TearDown() override {
+    unsetenv("POSIXLY_CORRECT");
+    reset_settings();
+  }
+
+  bool parse(std::vector<std::string> words) {
+    words_ = std::move(words);
+    words_.insert(words_.begin(), "flashdrop");
+    argv_.clear();
+    for (std::string& w : words_) argv_.push_back(&w[0]);
+    argv_.push_back(nullptr);
+    return parse_options(static_cast<int>(words_.size()), argv_.data());
+  }
+
+  std::string first_operand() const {
+    // getopt_long moves the operands behind the options within argv.
+    return optind < static_cast<int>(words_.size()) ? argv_[optind] : "";
+  }
+
+ private:
+  std::vector<std::string> words_;
+  std::vector<char*> argv_;
+};
+
+using ParseDeathTest = ParseTest;
+
+const char kUsageText[] =
+    "\nflashdrop.exe: version 0.3.0, a tools for convert bin to uf2 \n"
+    "\nusage: flashdrop.exe [-f family] [-t times] [-s port] [-i sn] [-b baudrate]  "
+    "flash.uf2 \n"
+    "Options:\n"
+    "  -f --family id          Set the device family id, (default: 0)\n"
+    "  -t --times              Number of attempts\n"
+    "  -s --serial port        Send via serial port (e.g., COM1)\n"
+    "  -b --baudrate rate      Set baud rate (default: 115200)\n"
+    "  -i --sn                 HID SN\n"
+    "  -h --help               Display help information\n"
+    "  -v --version            Show the program version\n"
+    "\n";
+
+TEST_F(ParseTest, TimesKeepsTheLowEightBitsAsASignedCount) {
+  const std::pair<const char*, int> cases[] = {
+      {"3", 3}, {"300", 44}, {"200", -56}, {"-1", -1}, {"abc", 0}, {"127", 127}, {"256", 0},
+  };
+  for (const auto& c : cases) {
+    reset_settings();
+    ASSERT_TRUE(parse({"-t", c.first, "fw.uf2"}));
+    EXPECT_EQ(times, c.second) << "-t " << c.first;
+  }
+}
+
+TEST_F(ParseTest, LongOptionsTakeTheirValueAfterEqualsOrAsTheNextWord) {
+  ASSERT_TRUE(parse({"--times", "5", "fw.uf2"}));
+  EXPECT_EQ(times, 5);
+  reset_settings();
+  ASSERT_TRUE(parse({"--times=5", "fw.uf2"}));
+  EXPECT_EQ(times, 5);
+  reset_settings();
+  ASSERT_TRUE(parse({"--ser", "COM3", "fw.uf2"}));  // a unique abbreviation
+  EXPECT_STREQ(serial_port, "COM3");
+  EXPECT_TRUE(use_serial);
+}
+
+TEST_F(ParseTest, FamilyIsReadInBaseSixteen) {
+  for (const char* arg : {"2a", "0x2A", "0X2a"}) {
+    reset_settings();
+    ASSERT_TRUE(parse({"-f", arg, "fw.uf2"}));
+    EXPECT_EQ(family_id, 42u) << arg;
+  }
+  reset_settings();
+  ASSERT_TRUE(parse({"--family=2a", "fw.uf2"}));
+  EXPECT_EQ(family_id, 42u);
+}
+
+TEST_F(ParseTest, NumbersFollowTheThirtyTwoBitStrtoulRules) {
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"9600", 9600u},
+      {"  12x", 12u},
+      {"+7", 7u},
+      {"-1", 0xFFFFFFFFu},
+      {"-4294967295", 1u},
+      {"4294967295", 0xFFFFFFFFu},
+      {"4294967296", 0xFFFFFFFFu},
+      {"-4294967296", 0xFFFFFFFFu},
+      {"99999999999999999999999", 0xFFFFFFFFu},
+      {"-99999999999999999999999", 0xFFFFFFFFu},
+      {"x", 0u},
+      {"", 0u},
+  };
+  for (const auto& c : cases) {
+    reset_settings();
+    ASSERT_TRUE(parse({"-b", c.first, "fw.uf2"}));
+    EXPECT_EQ(baud_rate, c.second) << "-b '" << c.first << "'";
+  }
+}
+
+TEST_F(ParseTest, LaterOptionsOverwriteEarlierOnes) {
+  ASSERT_TRUE(parse({"-s", "COM3", "-s", "HID", "-t", "2", "-t", "7", "fw.uf2"}));
+  EXPECT_STREQ(serial_port, "HID");
+  EXPECT_EQ(times, 7);
+}
+
+TEST_F(ParseTest, OperandsMayStandBeforeOptions) {
+  ASSERT_TRUE(parse({"fw.uf2", "-b", "9600", "other.uf2"}));
+  EXPECT_EQ(baud_rate, 9600u);
+  EXPECT_EQ(first_operand(), "fw.uf2");
+}
+
+TEST_F(ParseTest, DoubleDashEndsTheOptions) {
+  ASSERT_TRUE(parse({"-t", "1", "--", "-b"}));
+  EXPECT_EQ(baud_rate, 115200u);
+  EXPECT_EQ(first_operand(), "-b");
+}
+
+TEST_F(ParseTest, PosixlyCorrectStopsAtTheFirstOperand) {
+  setenv("POSIXLY_CORRECT", "1", 1);
+  ASSERT_TRUE(parse({"-t", "3", "fw.uf2", "-b", "9600"}));
+  EXPECT_EQ(times, 3);
+  EXPECT_EQ(baud_rate, 115200u);
+  EXPECT_EQ(first_operand(), "fw.uf2");
+}
+
+TEST_F(ParseTest, SerialNumberIsConvertedToWideCharacters) {
+  ASSERT_TRUE(parse({"-i", "AB\xE5\xBA\x8F" "9", "fw.uf2"}));
+  ASSERT_NE(sn, nullptr);
+  EXPECT_EQ(std::wstring(sn), std::wstring(L"AB\u5E8F" L"9"));
+}
+
+TEST_F(ParseTest, SerialNumberOfNinetyNineCharactersIsStoredWhole) {
+  const std::string value(99, 'S');
+  ASSERT_TRUE(parse({"-i", value, "fw.uf2"}));
+  EXPECT_EQ(sn, snx);
+  EXPECT_EQ(std::wstring(sn), std::wstring(99, L'S'));
+}
+
+TEST_F(ParseTest, SerialNumberOfAHundredCharactersIsRefusedWithoutTouchingStorage) {
+  testing::internal::CaptureStdout();
+  const bool accepted = parse({"-i", std::string(100, 'S'), "fw.uf2"});
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(accepted);
+  EXPECT_EQ(sn, nullptr);
+  EXPECT_EQ(snx[0], L'\0');
+  EXPECT_EQ(out, "The -i value is too long: at most 99 characters are allowed\n");
+}
+
+TEST_F(ParseTest, EmptySerialNumberIsAFilterNotAnAbsentOne) {
+  ASSERT_TRUE(parse({"-i", "", "fw.uf2"}));
+  ASSERT_NE(sn, nullptr);
+  EXPECT_EQ(sn[0], L'\0');
+}
+
+TEST_F(ParseTest, VersionListsOperandsThenVersionAndUsageAndGoesOn) {
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(parse({"-v", "a.uf2", "b.uf2"}));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            std::string("Argument: a.uf2\nArgument: b.uf2\n"
+                        "\nflashdrop, for Windows only, version 0.3.0\n"
+                        "A tools for convert bin file to uf2 format and send via serial port.\n") +
+                kUsageText);
+  EXPECT_EQ(first_operand(), "a.uf2");
+}
+
+TEST_F(ParseTest, UsageReturnsForStatusZero) {
+  testing::internal::CaptureStdout();
+  print_usage(stdout, 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), kUsageText);
+}
+
+TEST_F(ParseDeathTest, UsageErrorsEndWithStatusOne) {
+  const std::vector<std::vector<std::string>> lines = {
+      {"fw.uf2"},                   // an operand but no option
+      {"-h", "fw.uf2"},             // help
+      {"-v", "-h"},                 // help after version
+      {"--s", "COM3", "fw.uf2"},    // ambiguous: serial or sn
+      {"-x", "fw.uf2"},             // unknown
+      {"fw.uf2", "-t"},             // missing argument
+      {"--help=yes", "fw.uf2"},     // argument to an option that takes none
+  };
+  for (const auto& line : lines) {
+    EXPECT_EXIT(
+        {
+          reset_settings();
+          parse(line);
+        },
+        ::testing::ExitedWithCode(1), "")
+        << line[0];
+  }
+}
+
+}  // namespace
