@@ -9,6 +9,7 @@
 #include "drive/drive_search.h"
 #include "drive/drives.h"
 #include "platform/platform.h"
+#include "trigger/trigger.h"
 
 namespace {
 
@@ -53,6 +54,13 @@ int main(int argc, char** argv) {
     printf("%s\n", why.c_str());
     return finish(kExitRefused);
   }
-  // Bootloader-entry triggers (-s) plug in here; they never stop the run.
+  // At most one bootloader-entry trigger; whatever it does, the search follows.
+  if (use_serial) {
+    if (is_hid_port(serial_port)) {
+      // HID trigger
+    } else {
+      // serial trigger
+    }
+  }
   return finish(exit_status(scan_removable_drives()));
 }

@@ -1,4 +1,5 @@
 #include "cli/settings.h"
+#include "trigger/trigger.h"
 
 #include <getopt.h>
 #include <gtest/gtest.h>
@@ -173,6 +174,12 @@ TEST_F(ParseTest, VersionListsOperandsThenVersionAndUsageAndGoesOn) {
                         "A tools for convert bin file to uf2 format and send via serial port.\n") +
                 kUsageText);
   EXPECT_EQ(first_operand(), "a.uf2");
+}
+
+TEST(TriggerChoiceTest, HidInAnyLetterCaseChoosesTheHidTrigger) {
+  for (const char* port : {"HID", "hid", "Hid", "hID"}) EXPECT_TRUE(is_hid_port(port)) << port;
+  for (const char* port : {"", "HI", "HIDE", "COM3", "/dev/hid", "ttyACM0"})
+    EXPECT_FALSE(is_hid_port(port)) << port;
 }
 
 TEST_F(ParseTest, UsageReturnsForStatusZero) {
