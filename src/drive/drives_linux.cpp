@@ -25,11 +25,6 @@ bool read_file(const std::string& path, std::string* text) {
   return true;
 }
 
-bool file_exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
 std::string base_name(const std::string& path) {
   size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -107,27 +102,52 @@ bool copy_file(int in, const std::string& source, const std::string& dest, std::
 
 }  // namespace
 
-bool is_removable_block_device(const std::string& sysfs_root, unsigned major, unsigned minor) {
+namespace {
+
+// Reads the "removable" attribute of the disk behind sysfs's dev/block/<dev>.
+// Disks carry the attribute; partitions do not, and their directory sits
+// inside their disk's (".." after the link resolves against its target).
+bool disk_is_removable(int block_dir, const std::string& dev) {
+  int fd = openat(block_dir, (dev + "/removable").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) fd = openat(block_dir, (dev + "/../removable").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char value = '0';
+  const bool read_one = read(fd, &value, 1) == 1;
+  close(fd);
+  return read_one && value == '1';
+}
+
+bool is_removable(int block_dir, unsigned major, unsigned minor) {
   if (major == 0) return false;  // anonymous devices: tmpfs, proc, overlay...
-  const std::string dev =
-      sysfs_root + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
-  // A partition's directory sits inside its disk's; ".." after the sysfs link
-  // resolves against the link's target.
-  const std::string disk = file_exists(dev + "/partition") ? dev + "/.." : dev;
-  std::string value;
-  return read_file(disk + "/removable", &value) && value.compare(0, 1, "1") == 0;
+  return disk_is_removable(block_dir, std::to_string(major) + ":" + std::to_string(minor));
+}
+
+int open_block_dir(const std::string& sysfs_root) {
+  return open((sysfs_root + "/dev/block").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+}  // namespace
+
+bool is_removable_block_device(const std::string& sysfs_root, unsigned major, unsigned minor) {
+  const int block_dir = open_block_dir(sysfs_root);
+  if (block_dir < 0) return false;
+  const bool removable = is_removable(block_dir, major, minor);
+  close(block_dir);
+  return removable;
 }
 
 std::vector<std::string> removable_mount_points(const std::vector<MountEntry>& table,
                                                 const std::string& sysfs_root) {
   std::vector<std::string> points;
+  const int block_dir = open_block_dir(sysfs_root);
+  if (block_dir < 0) return points;
   std::set<std::pair<unsigned, unsigned>> seen;
   for (const MountEntry& entry : table) {
     if (entry.root != "/") continue;
     if (!seen.insert({entry.major, entry.minor}).second) continue;
-    if (is_removable_block_device(sysfs_root, entry.major, entry.minor))
-      points.push_back(entry.mount_point);
+    if (is_removable(block_dir, entry.major, entry.minor)) points.push_back(entry.mount_point);
   }
+  close(block_dir);
   return points;
 }
 
