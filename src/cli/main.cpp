@@ -9,6 +9,7 @@
 #include "drive/drive_search.h"
 #include "drive/drives.h"
 #include "platform/platform.h"
+#include "trigger/hid_trigger.h"
 #include "trigger/trigger.h"
 
 namespace {
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
   // At most one bootloader-entry trigger; whatever it does, the search follows.
   if (use_serial) {
     if (is_hid_port(serial_port)) {
-      // HID trigger
+      send_hid_trigger();
     } else {
       // serial trigger
     }

@@ -41,7 +41,58 @@ void append_code_point(std::wstring* out, char32_t cp) {
   }
 }
 
+void append_utf8(std::string* out, char32_t cp) {
+  if (cp < 0x80) {
+    out->push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+bool is_high_surrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// The code point of the wide character at text[i] and how many units it uses.
+char32_t next_code_point(const std::wstring& text, size_t i, size_t* used) {
+  constexpr char32_t kReplacement = 0xFFFD;
+  // wchar_t may be signed: take the unit's bits as they are.
+  const char32_t unit = sizeof(wchar_t) == 2 ? static_cast<char16_t>(text[i])
+                                             : static_cast<char32_t>(text[i]);
+  *used = 1;
+  if (sizeof(wchar_t) == 2 && is_high_surrogate(unit) && i + 1 < text.size()) {
+    const char32_t low = static_cast<char16_t>(text[i + 1]);
+    if (is_low_surrogate(low)) {
+      *used = 2;
+      return 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+    }
+  }
+  if (is_high_surrogate(unit) || is_low_surrogate(unit) || unit > 0x10FFFF) return kReplacement;
+  return unit;
+}
+
 }  // namespace
+
+std::string wide_to_utf8(const std::wstring& text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t used;
+    append_utf8(&out, next_code_point(text, i, &used));
+    i += used;
+  }
+  return out;
+}
 
 std::wstring utf8_to_wide(const std::string& text) {
   std::wstring out;

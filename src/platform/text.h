@@ -8,4 +8,10 @@
 // character of the same value, so no input is ever lost or rejected.
 std::wstring utf8_to_wide(const std::string& text);
 
+// Encodes wide characters as UTF-8: UTF-16 where wchar_t has 16 bits
+// (Windows), UTF-32 where it has 32 (Linux). A unit that is not a character
+// (a lone surrogate, a value past U+10FFFF) becomes U+FFFD, so the rest of the
+// string is still printed.
+std::string wide_to_utf8(const std::wstring& text);
+
 #endif  // FLASHDROP_PLATFORM_TEXT_H_
