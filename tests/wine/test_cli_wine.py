@@ -1,0 +1,333 @@
+#!/usr/bin/env python3
+"""flashdrop.exe run under wine as a user runs it, output compared byte for byte.
+
+Usage: test_cli_wine.py PATH-TO-flashdrop.exe
+
+Two hermetic prefixes: one without removable drives, and one whose removable
+drives E: and F: and fixed drive H: are temporary folders. A drive whose folder
+does not exist is a removable drive without a medium; creating the folder, or
+the marker in it, plays the bootloader drive appearing. The exe is run from T:,
+its own folder, so that argv[0] is T:\\flashdrop.exe. Windows text mode ends
+lines with \\r\\n; the expected texts are written with \\n and converted.
+"""
+import os
+import shutil
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "cli"))
+
+from winehelper import WinePrefix  # noqa: E402
+from test_cli import OPTIONS_TEXT, VERSION_TEXT, usage  # noqa: E402
+
+TOOL = None
+ARGV0 = "T:\\flashdrop.exe"
+BUILTIN_USAGE = usage("flashdrop.exe")
+CHINESE_NAME = "\u56fa\u4ef6.uf2"  # two CJK characters: "??.uf2" in a legacy code page
+
+
+def crlf(text):
+    return text.replace("\n", "\r\n").encode()
+
+
+def image(seed):
+    """A firmware image's bytes: zeros, line ends and ^Z, which a text copy would alter."""
+    return b"UF2\n\r\n\x00\x1a" + bytes((i * seed) % 256 for i in range(5000))
+
+
+class Plain:
+    """A prefix without removable drives."""
+    prefix = None
+
+
+class WithDrives:
+    """A prefix with removable E: and F: and fixed H: on temporary folders."""
+    prefix = None
+    folders = {}
+
+
+def setUpModule():
+    tool_dir = os.path.dirname(TOOL)
+    Plain.prefix = WinePrefix().__enter__()
+    Plain.prefix.map_drive("t", tool_dir, "hd")
+    Plain.prefix.start()
+
+    WithDrives.root = tempfile.mkdtemp(prefix="flashdrop-wine-drives-")
+    WithDrives.prefix = WinePrefix().__enter__()
+    for letter, kind in (("e", "floppy"), ("f", "floppy"), ("h", "hd")):
+        folder = os.path.join(WithDrives.root, letter)
+        WithDrives.folders[letter] = folder
+        WithDrives.prefix.map_drive(letter, folder, kind)
+    WithDrives.prefix.map_drive("t", tool_dir, "hd")
+    WithDrives.prefix.start()
+
+
+def tearDownModule():
+    for prefix in (Plain.prefix, WithDrives.prefix):
+        if prefix is not None:
+            prefix.__exit__(None, None, None)
+    shutil.rmtree(WithDrives.root, ignore_errors=True)
+
+
+class WineTestCase(unittest.TestCase):
+    prefix_class = Plain
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="flashdrop-wine-work-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def run_tool(self, *args, env=None, timeout=60):
+        return self.prefix_class.prefix.run(ARGV0, *args, cwd=self.work, env=env,
+                                            timeout=timeout)
+
+    def assert_run(self, result, status, stdout, stderr=""):
+        self.assertEqual(result.stdout, crlf(stdout))
+        self.assertEqual(result.returncode, status)
+        if stderr is not None:
+            self.assertEqual(result.stderr, crlf(stderr))
+
+    def source(self, name, data):
+        path = os.path.join(self.work, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+
+class UsageTest(WineTestCase):
+    def test_no_argument_prints_usage_with_builtin_name(self):
+        self.assert_run(self.run_tool(), 1, BUILTIN_USAGE)
+
+    def test_operand_alone_is_a_usage_error(self):
+        self.assert_run(self.run_tool("firmware.uf2"), 1, BUILTIN_USAGE)
+
+    def test_options_without_operand_ask_for_the_file_and_show_argv0(self):
+        self.assert_run(self.run_tool("-t", "3"), 1,
+                        "Need set input file, exit\n" + usage(ARGV0))
+
+    def test_version_with_operands_lists_them_and_goes_on(self):
+        self.assert_run(self.run_tool("-v", "a.uf2", "b.uf2"), 2,
+                        "Argument: a.uf2\nArgument: b.uf2\n" + VERSION_TEXT + BUILTIN_USAGE
+                        + "No bootloader drive found\n")
+
+    def test_version_without_operand(self):
+        self.assert_run(self.run_tool("-v"), 1, VERSION_TEXT + BUILTIN_USAGE
+                        + "Need set input file, exit\n" + usage(ARGV0))
+
+    def test_help_after_version_prints_only_usage(self):
+        self.assert_run(self.run_tool("-v", "-h"), 1, BUILTIN_USAGE)
+
+    def test_parser_diagnostics_go_to_stderr_on_one_line(self):
+        for args, word in ((("--s", "COM3", "fw.uf2"), b"ambiguous"),
+                           (("-x", "fw.uf2"), b"unknown option"),
+                           (("fw.uf2", "-t"), b"requires an argument")):
+            result = self.run_tool(*args)
+            self.assert_run(result, 1, BUILTIN_USAGE, stderr=None)
+            self.assertTrue(result.stderr.startswith(ARGV0.encode() + b":"), result.stderr)
+            self.assertIn(word, result.stderr)
+            self.assertEqual(result.stderr.count(b"\n"), 1)
+
+    def test_long_options_and_abbreviations(self):
+        self.assert_run(self.run_tool("--times=2", "--fam", "2a", "fw.uf2"), 2,
+                        "times:1\ntimes:0\nNo bootloader drive found\n")
+
+    def test_serial_number_too_long_is_refused(self):
+        self.assert_run(self.run_tool("-i", "S" * 100, "fw.uf2"), 1,
+                        "The -i value is too long: at most 99 characters are allowed\n")
+
+    def test_posixly_correct_stops_at_the_first_operand(self):
+        self.assert_run(self.run_tool("fw.uf2", "-t", "0", env={"POSIXLY_CORRECT": "1"}),
+                        1, BUILTIN_USAGE)
+        self.assert_run(self.run_tool("fw.uf2", "-t", "0"), 2, "No bootloader drive found\n")
+
+
+class NoDriveTest(WineTestCase):
+    def test_no_drive_counts_down_and_ends_with_status_2(self):
+        start = time.monotonic()
+        result = self.run_tool("-t", "2", "fw.uf2")
+        elapsed = time.monotonic() - start
+        self.assert_run(result, 2, "times:1\ntimes:0\nNo bootloader drive found\n")
+        self.assertGreaterEqual(elapsed, 1.0)  # two 500 ms pauses
+
+    def test_output_keeps_its_order_when_redirected_to_a_file(self):
+        out_path = os.path.join(self.work, "out.txt")
+        with open(out_path, "wb") as out:
+            result = self.prefix_class.prefix.run(ARGV0, "-v", "-t", "1", "fw.uf2",
+                                                  cwd=self.work, stdout=out)
+        with open(out_path, "rb") as f:
+            text = f.read()
+        self.assertEqual(result.returncode, 2)
+        self.assertTrue(text.startswith(crlf("Argument: fw.uf2\n" + VERSION_TEXT)), text)
+        self.assertTrue(text.endswith(crlf(OPTIONS_TEXT + "times:0\nNo bootloader drive found\n")),
+                        text)
+
+
+class DriveTest(WineTestCase):
+    prefix_class = WithDrives
+
+    def setUp(self):
+        super().setUp()
+        for folder in WithDrives.folders.values():  # every drive without a medium
+            shutil.rmtree(folder, ignore_errors=True)
+
+    def drive(self, letter, *files):
+        """Inserts a medium in `letter`: holding `files` (name -> bytes)."""
+        folder = WithDrives.folders[letter]
+        os.makedirs(folder, exist_ok=True)
+        for name, data in files:
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+        return folder
+
+    def on_drive(self, letter):
+        folder = WithDrives.folders[letter]
+        if not os.path.isdir(folder):
+            return {}
+        result = {}
+        for name in os.listdir(folder):
+            with open(os.path.join(folder, name), "rb") as f:
+                result[name] = f.read()
+        return result
+
+    def test_first_of_two_bootloader_drives_gets_the_file_byte_for_byte(self):
+        marker = b"UF2 Bootloader v1.0\n"
+        self.drive("e", ("INFO_UF2.TXT", marker))
+        self.drive("f", ("INFO_UF2.TXT", marker))
+        data = image(7)
+        self.source("fw.uf2", data)
+        self.assert_run(self.run_tool("-t", "3", "fw.uf2"), 0,
+                        f"Removable Disk E:\\\nFind: INFO_UF2.TXT, size {len(marker)}\n"
+                        'copy "fw.uf2" E:\\\n')
+        self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": marker, "fw.uf2": data})
+        self.assertEqual(self.on_drive("f"), {"INFO_UF2.TXT": marker})
+
+    def test_marker_is_found_in_any_letter_case_and_printed_as_stored(self):
+        self.drive("f", ("info_uf2.txt", b"x"))
+        self.source("fw.uf2", b"fw")
+        self.assert_run(self.run_tool("fw.uf2", "-t", "0"), 0,
+                        "Removable Disk E:\\\nRemovable Disk F:\\\nFind: info_uf2.txt, size 1\n"
+                        'copy "fw.uf2" F:\\\n')
+        self.assertEqual(self.on_drive("f")["fw.uf2"], b"fw")
+
+    def test_family_id_selects_its_own_marker(self):
+        self.drive("e", ("INFO_UF2.TXT", b"generic"))
+        self.drive("f", ("0000002A.ID", b""), ("INFO_UF2.TXT", b"generic"))
+        self.source("fw.uf2", b"fw")
+        self.assert_run(self.run_tool("-f", "2a", "fw.uf2"), 0,
+                        "Removable Disk E:\\\nRemovable Disk F:\\\nFind: 0000002A.ID, size 0\n"
+                        'copy "fw.uf2" F:\\\n')
+        self.assertNotIn("fw.uf2", self.on_drive("e"))
+
+    def test_drives_without_the_marker_and_fixed_drives_are_not_used(self):
+        self.drive("e", ("README.TXT", b"a stick"))
+        self.drive("h", ("INFO_UF2.TXT", b"a fixed disk"))  # not removable: never looked at
+        self.source("fw.uf2", b"fw")
+        self.assert_run(self.run_tool("-t", "2", "fw.uf2"), 2,
+                        "Removable Disk E:\\\nRemovable Disk F:\\\ntimes:1\n"
+                        "Removable Disk E:\\\nRemovable Disk F:\\\ntimes:0\n"
+                        "No bootloader drive found\n")
+        self.assertEqual(self.on_drive("e"), {"README.TXT": b"a stick"})
+        self.assertEqual(self.on_drive("h"), {"INFO_UF2.TXT": b"a fixed disk"})
+
+    def test_drive_that_appears_between_passes_is_found(self):
+        self.source("fw.uf2", image(3))
+        timer = threading.Timer(1.2, self.drive, args=("f", ("INFO_UF2.TXT", b"late")))
+        timer.start()
+        self.addCleanup(timer.cancel)
+        result = self.run_tool("-t", "20", "fw.uf2")
+        out = result.stdout.decode()
+        self.assertEqual(result.returncode, 0, out)
+        self.assertIn("times:19\r\n", out)
+        self.assertTrue(out.endswith("Removable Disk F:\\\r\nFind: INFO_UF2.TXT, size 4\r\n"
+                                     'copy "fw.uf2" F:\\\r\n'), out)
+        self.assertEqual(self.on_drive("f")["fw.uf2"], image(3))
+
+    def test_missing_source_is_a_failed_copy_with_status_3(self):
+        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        result = self.run_tool("-t", "5", "missing.uf2")
+        self.assert_run(result, 3, "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+                        'copy "missing.uf2" E:\\\nCopy failed: copy ended with status 1\n',
+                        stderr=None)
+        self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m"})
+
+    def test_file_name_with_spaces_in_a_folder_with_spaces(self):
+        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        self.source("build out/my fw 1.uf2", b"spaced")
+        self.assert_run(self.run_tool("-t", "0", "build out\\my fw 1.uf2"), 0,
+                        "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+                        'copy "build out\\my fw 1.uf2" E:\\\n')
+        self.assertEqual(self.on_drive("e")["my fw 1.uf2"], b"spaced")
+
+    def test_non_ascii_name_reaches_the_copy_intact(self):
+        # In a legacy code page the name arrives as "??.uf2", a wildcard that
+        # copy would match against the decoy.
+        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        self.source(CHINESE_NAME, b"the right image")
+        self.source("xx.uf2", b"the decoy")
+        self.assert_run(self.run_tool("-t", "0", CHINESE_NAME), 0,
+                        "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+                        f'copy "{CHINESE_NAME}" E:\\\n')
+        self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m",
+                                              CHINESE_NAME: b"the right image"})
+
+    def test_wildcards_in_the_operand_are_expanded_at_start_up(self):
+        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        self.source("blink.uf2", b"blink")
+        self.assert_run(self.run_tool("-t", "0", "*.uf2"), 0,
+                        "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+                        'copy "blink.uf2" E:\\\n')
+        # A pattern that matches nothing stays as typed, and copy finds nothing.
+        result = self.run_tool("-t", "0", "none*.uf2")
+        self.assertEqual(result.returncode, 3)
+        self.assertIn(b'copy "none*.uf2" E:\\\r\n', result.stdout)
+
+    def test_shell_characters_in_the_name_run_nothing_and_copy_the_file(self):
+        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        for name in ("fw & echo INJECTED.uf2", "a (b) ^c !d & e.uf2", "100%.uf2",
+                     "x & dir & y.uf2"):
+            with self.subTest(name=name):
+                self.source(name, name.encode())
+                result = self.run_tool("-t", "0", name)
+                self.assert_run(result, 0, "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+                                f'copy "{name}" E:\\\n')
+                self.assertEqual(self.on_drive("e")[name], name.encode())
+
+    def test_pipe_in_the_name_runs_nothing(self):
+        # | is no file name character on Windows: the copy fails, nothing runs.
+        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        result = self.run_tool("-t", "0", "fw.uf2 | echo INJECTED")
+        self.assertEqual(result.returncode, 3)
+        self.assertNotIn(b"INJECTED\r\n", result.stdout)
+        self.assertNotIn(b"INJECTED", result.stderr)
+        self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m"})
+
+    def test_names_the_command_line_cannot_carry_are_refused_before_the_search(self):
+        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        self.source("decoy.uf2", b"the decoy")
+        self.source("fw.uf2", b"fw")
+        cases = (
+            ('fw.uf2" & echo INJECTED & "x.uf2',
+             'Refused file name fw.uf2" & echo INJECTED & "x.uf2: '
+             "a double quote cannot stand in the copy command line\n"),
+            ("%FWNAME%.uf2",
+             "Refused file name %FWNAME%.uf2: "
+             "the command interpreter could replace the text between its % signs\n"),
+            ("fw.uf2\n& echo INJECTED",
+             "Refused file name: a control character cannot stand in the copy command line\n"),
+        )
+        for name, message in cases:
+            with self.subTest(name=name):
+                result = self.run_tool("-s", "COM9", "-t", "0", name,
+                                       env={"FWNAME": "decoy"})
+                self.assert_run(result, 1, message)  # no trigger, no search
+                self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m"})
+
+
+if __name__ == "__main__":
+    TOOL = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
