@@ -10,6 +10,7 @@
 #include "drive/drives.h"
 #include "platform/platform.h"
 #include "trigger/hid_trigger.h"
+#include "trigger/serial_trigger.h"
 #include "trigger/trigger.h"
 
 namespace {
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
     if (is_hid_port(serial_port)) {
       send_hid_trigger();
     } else {
-      // serial trigger
+      send_serial_trigger();
     }
   }
   return finish(exit_status(scan_removable_drives()));
