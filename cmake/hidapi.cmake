@@ -3,7 +3,43 @@
 #                             (its unit tests link a fake hidapi instead)
 #   flashdrop_hidapi          the real library, for the flashdrop executable
 if(WIN32)
-  include(${CMAKE_CURRENT_LIST_DIR}/hidapi-windows.cmake)
+  # Windows: hidapi built from Debian's source package, fetched with apt into
+  # the build tree (never into the repository) and linked statically. It needs
+  # no import libraries: it loads hid.dll and cfgmgr32.dll at run time.
+  set(FLASHDROP_HIDAPI_FETCH_DIR ${CMAKE_BINARY_DIR}/_deps/hidapi)
+  file(GLOB FLASHDROP_HIDAPI_SOURCE_DIR LIST_DIRECTORIES true
+    ${FLASHDROP_HIDAPI_FETCH_DIR}/hidapi-*/windows/hid.c)
+  if(NOT FLASHDROP_HIDAPI_SOURCE_DIR)
+    message(STATUS "Fetching hidapi's source package with apt-get source")
+    file(MAKE_DIRECTORY ${FLASHDROP_HIDAPI_FETCH_DIR})
+    execute_process(COMMAND apt-get source hidapi
+      WORKING_DIRECTORY ${FLASHDROP_HIDAPI_FETCH_DIR}
+      RESULT_VARIABLE fetch_status OUTPUT_QUIET ERROR_VARIABLE fetch_errors)
+    file(GLOB FLASHDROP_HIDAPI_SOURCE_DIR LIST_DIRECTORIES true
+      ${FLASHDROP_HIDAPI_FETCH_DIR}/hidapi-*/windows/hid.c)
+    if(NOT FLASHDROP_HIDAPI_SOURCE_DIR)
+      message(FATAL_ERROR "apt-get source hidapi failed (${fetch_status}):\n${fetch_errors}\n"
+        "It needs a deb-src entry: as root, run scripts/packages/hid.pre, then apt-get update.")
+    endif()
+  endif()
+  list(GET FLASHDROP_HIDAPI_SOURCE_DIR 0 FLASHDROP_HIDAPI_SOURCE_DIR)
+  get_filename_component(FLASHDROP_HIDAPI_SOURCE_DIR ${FLASHDROP_HIDAPI_SOURCE_DIR} DIRECTORY)
+  get_filename_component(FLASHDROP_HIDAPI_SOURCE_DIR ${FLASHDROP_HIDAPI_SOURCE_DIR} DIRECTORY)
+
+  # In a function, so that BUILD_SHARED_LIBS reaches hidapi's directory only.
+  function(flashdrop_add_hidapi)
+    set(BUILD_SHARED_LIBS OFF)
+    set(HIDAPI_INSTALL_TARGETS OFF)
+    add_subdirectory(${FLASHDROP_HIDAPI_SOURCE_DIR} ${CMAKE_BINARY_DIR}/hidapi EXCLUDE_FROM_ALL)
+  endfunction()
+  flashdrop_add_hidapi()
+  target_compile_options(hidapi_winapi PRIVATE -w)  # not our code to warn about
+
+  add_library(flashdrop_hidapi_headers INTERFACE)
+  target_include_directories(flashdrop_hidapi_headers INTERFACE
+    ${FLASHDROP_HIDAPI_SOURCE_DIR}/hidapi)
+  add_library(flashdrop_hidapi INTERFACE)
+  target_link_libraries(flashdrop_hidapi INTERFACE hidapi::winapi)
 else()
   # Linux: Debian's libhidapi-dev, hidraw backend. It ships no CMake package,
   # only pkg-config files; without static libudev it is linked dynamically.
