@@ -247,6 +247,15 @@ class DriveTest(WineTestCase):
                                      'copy "fw.uf2" F:\\\r\n'), out)
         self.assertEqual(self.on_drive("f")["fw.uf2"], image(3))
 
+    def test_a_file_of_the_same_name_on_the_drive_is_replaced_without_a_question(self):
+        # COPYCMD=/-Y makes copy ask, and wait for an answer nobody gives.
+        self.drive("e", ("INFO_UF2.TXT", b"m"), ("fw.uf2", b"an older image"))
+        self.source("fw.uf2", image(5))
+        self.assert_run(self.run_tool("-t", "0", "fw.uf2", env={"COPYCMD": "/-Y"}, timeout=30),
+                        0, "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+                        'copy "fw.uf2" E:\\\n')
+        self.assertEqual(self.on_drive("e")["fw.uf2"], image(5))
+
     def test_missing_source_is_a_failed_copy_with_status_3(self):
         self.drive("e", ("INFO_UF2.TXT", b"m"))
         result = self.run_tool("-t", "5", "missing.uf2")
