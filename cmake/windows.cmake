@@ -7,6 +7,8 @@ enable_language(RC)
 add_library(flashdrop_os OBJECT
   src/platform/platform_win32.cpp
   src/drive/drives_win32.cpp
+  src/trigger/hid_pad_win32.cpp
+  src/trigger/serial_port_win32.cpp
 )
 
 # The resource script: application manifest and version information.
