@@ -154,6 +154,14 @@ class NoDriveTest(WineTestCase):
         self.assert_run(result, 2, "times:1\ntimes:0\nNo bootloader drive found\n")
         self.assertGreaterEqual(elapsed, 1.0)  # two 500 ms pauses
 
+    def test_hid_trigger_with_no_board_prints_nothing_and_pauses(self):
+        for args in (("-s", "HID"), ("-s", "hid", "-i", "SN-1")):
+            start = time.monotonic()
+            result = self.run_tool(*args, "-t", "0", "fw.uf2")
+            elapsed = time.monotonic() - start
+            self.assert_run(result, 2, "No bootloader drive found\n")
+            self.assertGreaterEqual(elapsed, 1.0)  # the pause after the trigger
+
     def test_output_keeps_its_order_when_redirected_to_a_file(self):
         out_path = os.path.join(self.work, "out.txt")
         with open(out_path, "wb") as out:
