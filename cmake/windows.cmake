@@ -8,7 +8,6 @@ add_library(flashdrop_os OBJECT
   src/platform/platform_win32.cpp
   src/drive/drives_win32.cpp
   src/trigger/hid_pad_win32.cpp
-  src/trigger/hid_pad_win32.cpp
   src/trigger/serial_port_win32.cpp
 )
 
