@@ -15,7 +15,7 @@ const std::vector<uint8_t> kBoard = {
     0xC0,
 };
 
-// The boot keyboard of the HID specification (appendix E.6): no report ids,
+// The standard USB HID boot keyboard (HID 1.11, appendix E.6): no report ids,
 // an output report of five LED bits and three constant bits.
 const std::vector<uint8_t> kBootKeyboard = {
     0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00,
