@@ -6,24 +6,14 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <utility>
 
 #include "drive/drives.h"
 #include "drive/drives_linux.h"
+#include "platform/file_posix.h"
 
 namespace {
-
-bool read_file(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  *text = buffer.str();
-  return true;
-}
 
 std::string base_name(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -153,7 +143,7 @@ std::vector<std::string> removable_mount_points(const std::vector<MountEntry>& t
 
 bool list_removable_drives(std::vector<std::string>* roots) {
   std::string text;
-  if (!read_file("/proc/self/mountinfo", &text)) return false;
+  if (!read_whole_file("/proc/self/mountinfo", &text)) return false;
   *roots = removable_mount_points(parse_mountinfo(text), "/sys");
   return true;
 }

@@ -1,6 +1,6 @@
-#include <fstream>
-#include <iterator>
 #include <vector>
+
+#include "platform/file_posix.h"
 
 #include "trigger/hid_descriptor.h"
 #include "trigger/hid_pad.h"
@@ -15,10 +15,10 @@ namespace {
 constexpr size_t kHidrawMaxWrite = 16384;
 
 bool read_descriptor(const std::string& file, std::vector<uint8_t>* bytes) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad() && !bytes->empty();
+  std::string contents;
+  if (!read_whole_file(file, &contents)) return false;
+  bytes->assign(contents.begin(), contents.end());
+  return !bytes->empty();
 }
 
 // "hidraw3" for "/dev/hidraw3".
