@@ -46,7 +46,7 @@ bool write_all(int fd, const char* data, size_t size) {
 
 bool copy_contents(int in, int out, const std::string& source, const std::string& dest,
                    std::string* why) {
-  char buffer[1 << 16];
+  static char buffer[128 * 1024];  // as large as cp's, for the same write sizes
   for (;;) {
     ssize_t n = read(in, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
