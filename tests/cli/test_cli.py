@@ -9,8 +9,9 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
+
+from cliutil import run_tool
 
 TOOL = None
 
@@ -39,10 +40,7 @@ BUILTIN_USAGE = usage("flashdrop.exe")
 
 
 def run(*args, env_extra=None):
-    env = dict(os.environ)
-    env.pop("POSIXLY_CORRECT", None)
-    env.update(env_extra or {})
-    return subprocess.run([TOOL, *args], capture_output=True, env=env, timeout=60)
+    return run_tool(TOOL, *args, env_extra=env_extra)[0]
 
 
 class UsageTest(unittest.TestCase):
@@ -92,9 +90,7 @@ class UsageTest(unittest.TestCase):
 
 class SearchTest(unittest.TestCase):
     def test_no_drive_counts_down_and_ends_with_status_2(self):
-        start = time.monotonic()
-        result = run("-t", "2", "fw.uf2")
-        elapsed = time.monotonic() - start
+        result, elapsed = run_tool(TOOL, "-t", "2", "fw.uf2")
         self.assertEqual(result.stdout, b"times:1\ntimes:0\nNo bootloader drive found\n")
         self.assertEqual(result.returncode, 2)
         self.assertGreaterEqual(elapsed, 1.0)  # two 500 ms pauses

@@ -7,21 +7,17 @@ and sends nothing; the 1000 ms pause and the drive search still follow, and
 with no removable drive present the search finds nothing (status 2).
 """
 import os
-import subprocess
 import sys
-import time
 import unittest
+
+from cliutil import run_tool
 
 TOOL = None
 NO_DRIVE = b"No bootloader drive found\n"
 
 
 def run(*args):
-    env = dict(os.environ)
-    env.pop("POSIXLY_CORRECT", None)
-    start = time.monotonic()
-    result = subprocess.run([TOOL, *args], capture_output=True, env=env, timeout=60)
-    return result, time.monotonic() - start
+    return run_tool(TOOL, *args)
 
 
 class HidTriggerNoDeviceTest(unittest.TestCase):

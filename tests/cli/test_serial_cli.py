@@ -11,19 +11,16 @@ import select
 import subprocess
 import sys
 import termios
-import time
 import unittest
+
+from cliutil import run_tool
 
 TOOL = None
 NO_DRIVE = "No bootloader drive found\n"
 
 
 def run(*args):
-    env = dict(os.environ)
-    env.pop("POSIXLY_CORRECT", None)
-    start = time.monotonic()
-    result = subprocess.run([TOOL, *args], capture_output=True, env=env, timeout=60)
-    return result, time.monotonic() - start
+    return run_tool(TOOL, *args)
 
 
 def read_all(fd):
