@@ -1,5 +1,6 @@
 #include "temp_dir.h"
 
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,10 +28,11 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  const std::string command = "rm -rf '" + path_ + "'";
-  if (system(command.c_str()) != 0) {
-    // Leftovers in the temporary folder are harmless.
-  }
+  // Depth first, without following symbolic links; leftovers are harmless.
+  nftw(
+      path_.c_str(),
+      [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path), 0; },
+      16, FTW_DEPTH | FTW_PHYS);
 }
 
 void TempDir::write(const std::string& relative, const std::string& content) const {
