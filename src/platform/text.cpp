@@ -2,6 +2,9 @@
 
 namespace {
 
+bool is_high_surrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
 // Length of the valid UTF-8 sequence at s[i] and its code point, or 0.
 size_t decode_one(const std::string& s, size_t i, char32_t* out) {
   const unsigned char lead = static_cast<unsigned char>(s[i]);
@@ -26,7 +29,8 @@ size_t decode_one(const std::string& s, size_t i, char32_t* out) {
     cp = (cp << 6) | (c & 0x3F);
   }
   static const char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  if (cp < kMinimum[length] || cp > 0x10FFFF || is_high_surrogate(cp) || is_low_surrogate(cp))
+    return 0;
   *out = cp;
   return length;
 }
@@ -58,9 +62,6 @@ void append_utf8(std::string* out, char32_t cp) {
     out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
-
-bool is_high_surrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // The code point of the wide character at text[i] and how many units it uses.
 char32_t next_code_point(const std::wstring& text, size_t i, size_t* used) {
