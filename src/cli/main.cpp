@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/settings.h"
+#include "cli/options.h"
 #include "drive/drive_search.h"
 #include "drive/drives.h"
 #include "platform/platform.h"

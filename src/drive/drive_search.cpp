@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "cli/settings.h"
+#include "settings/settings.h"
 #include "drive/drives.h"
 #include "platform/platform.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "settings/settings.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "trigger/hid_pad.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/settings.h"
+#include "settings/settings.h"
 #include "platform/platform.h"
 #include "trigger/serial_port.h"
 

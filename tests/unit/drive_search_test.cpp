@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "settings/settings.h"
 #include "fakes/fake_drives.h"
 #include "fakes/fake_platform.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "settings/settings.h"
 #include "fakes/fake_hidapi.h"
 #include "fakes/fake_platform.h"
 #include "trigger/hid_trigger.h"

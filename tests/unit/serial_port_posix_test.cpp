@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "settings/settings.h"
 #include "fakes/fake_platform.h"
 #include "pty_pair.h"
 #include "temp_dir.h"

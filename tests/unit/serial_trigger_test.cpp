@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "settings/settings.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_serial_port.h"
 

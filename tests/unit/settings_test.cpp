@@ -1,4 +1,4 @@
-#include "cli/settings.h"
+#include "cli/options.h"
 #include "trigger/trigger.h"
 
 #include <getopt.h>
@@ -10,13 +10,18 @@
 
 namespace {
 
+void reset_all() {
+  reset_settings();
+  reset_option_parser();
+}
+
 // Parses a command line given as words (argv[0] is added).
 class ParseTest : public ::testing::Test {
  protected:
-  void SetUp() override { reset_settings(); }
+  void SetUp() override { reset_all(); }
   void TearDown() override {
     unsetenv("POSIXLY_CORRECT");
-    reset_settings();
+    reset_all();
   }
 
   bool parse(std::vector<std::string> words) {
@@ -59,7 +64,7 @@ TEST_F(ParseTest, TimesKeepsTheLowEightBitsAsASignedCount) {
       {"3", 3}, {"300", 44}, {"200", -56}, {"-1", -1}, {"abc", 0}, {"127", 127}, {"256", 0},
   };
   for (const auto& c : cases) {
-    reset_settings();
+    reset_all();
     ASSERT_TRUE(parse({"-t", c.first, "fw.uf2"}));
     EXPECT_EQ(times, c.second) << "-t " << c.first;
   }
@@ -68,10 +73,10 @@ TEST_F(ParseTest, TimesKeepsTheLowEightBitsAsASignedCount) {
 TEST_F(ParseTest, LongOptionsTakeTheirValueAfterEqualsOrAsTheNextWord) {
   ASSERT_TRUE(parse({"--times", "5", "fw.uf2"}));
   EXPECT_EQ(times, 5);
-  reset_settings();
+  reset_all();
   ASSERT_TRUE(parse({"--times=5", "fw.uf2"}));
   EXPECT_EQ(times, 5);
-  reset_settings();
+  reset_all();
   ASSERT_TRUE(parse({"--ser", "COM3", "fw.uf2"}));  // a unique abbreviation
   EXPECT_STREQ(serial_port, "COM3");
   EXPECT_TRUE(use_serial);
@@ -79,11 +84,11 @@ TEST_F(ParseTest, LongOptionsTakeTheirValueAfterEqualsOrAsTheNextWord) {
 
 TEST_F(ParseTest, FamilyIsReadInBaseSixteen) {
   for (const char* arg : {"2a", "0x2A", "0X2a"}) {
-    reset_settings();
+    reset_all();
     ASSERT_TRUE(parse({"-f", arg, "fw.uf2"}));
     EXPECT_EQ(family_id, 42u) << arg;
   }
-  reset_settings();
+  reset_all();
   ASSERT_TRUE(parse({"--family=2a", "fw.uf2"}));
   EXPECT_EQ(family_id, 42u);
 }
@@ -104,7 +109,7 @@ TEST_F(ParseTest, NumbersFollowTheThirtyTwoBitStrtoulRules) {
       {"", 0u},
   };
   for (const auto& c : cases) {
-    reset_settings();
+    reset_all();
     ASSERT_TRUE(parse({"-b", c.first, "fw.uf2"}));
     EXPECT_EQ(baud_rate, c.second) << "-b '" << c.first << "'";
   }
@@ -201,7 +206,7 @@ TEST_F(ParseDeathTest, UsageErrorsEndWithStatusOne) {
   for (const auto& line : lines) {
     EXPECT_EXIT(
         {
-          reset_settings();
+          reset_all();
           parse(line);
         },
         ::testing::ExitedWithCode(1), "")

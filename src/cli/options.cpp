@@ -1,4 +1,4 @@
-#include "cli/settings.h"
+#include "cli/options.h"
 
 #include <getopt.h>
 
@@ -8,18 +8,6 @@
 #include <string>
 
 #include "platform/platform.h"
-
-uint32_t family_id = 0;
-int8_t times = 0;
-const char* serial_port = nullptr;
-bool use_serial = false;
-const wchar_t* sn = nullptr;
-wchar_t snx[kSnCapacity];
-uint32_t baud_rate = 115200;
-const char* input_filename = nullptr;
-const char* program_name = "flashdrop.exe";
-
-const char kVersion[] = "0.3.0";
 
 namespace {
 
@@ -135,15 +123,6 @@ bool parse_options(int argc, char** argv) {
   return true;
 }
 
-void reset_settings() {
-  family_id = 0;
-  times = 0;
-  serial_port = nullptr;
-  use_serial = false;
-  sn = nullptr;
-  wmemset(snx, L'\0', kSnCapacity);
-  baud_rate = 115200;
-  input_filename = nullptr;
-  program_name = "flashdrop.exe";
+void reset_option_parser() {
   optind = 0;  // 0 makes getopt re-read POSIXLY_CORRECT and start afresh
 }

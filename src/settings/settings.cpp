@@ -1,0 +1,27 @@
+#include "settings/settings.h"
+
+#include <cwchar>
+
+uint32_t family_id = 0;
+int8_t times = 0;
+const char* serial_port = nullptr;
+bool use_serial = false;
+const wchar_t* sn = nullptr;
+wchar_t snx[kSnCapacity];
+uint32_t baud_rate = 115200;
+const char* input_filename = nullptr;
+const char* program_name = "flashdrop.exe";
+
+const char kVersion[] = FLASHDROP_VERSION;
+
+void reset_settings() {
+  family_id = 0;
+  times = 0;
+  serial_port = nullptr;
+  use_serial = false;
+  sn = nullptr;
+  wmemset(snx, L'\0', kSnCapacity);
+  baud_rate = 115200;
+  input_filename = nullptr;
+  program_name = "flashdrop.exe";
+}
