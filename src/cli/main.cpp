@@ -7,8 +7,9 @@
 
 #include "cli/options.h"
 #include "drive/drive_search.h"
-#include "drive/drives.h"
+#include "drive/firmware.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "trigger/hid_trigger.h"
 #include "trigger/serial_trigger.h"
 #include "trigger/trigger.h"
@@ -16,18 +17,22 @@
 namespace {
 
 enum ExitStatus {
-  kExitCopied = 0,
+  kExitBoardHasFile = 0,
   kExitRefused = 1,
   kExitNoDrive = 2,
   kExitCopyFailed = 3,
+  kExitNotTaken = 4,
 };
 
 int exit_status(SearchResult result) {
   switch (result) {
     case SearchResult::kCopied:
-      return kExitCopied;
+    case SearchResult::kBoardRestarted:
+      return kExitBoardHasFile;
     case SearchResult::kNotFound:
       return kExitNoDrive;
+    case SearchResult::kNotTaken:
+      return kExitNotTaken;
     case SearchResult::kCopyFailed:
       break;
   }
@@ -37,6 +42,15 @@ int exit_status(SearchResult result) {
 int finish(int status) {
   fflush(stdout);
   return status;
+}
+
+// One file, named once: a second operand (a wildcard that matched two files
+// gives one) would otherwise be dropped without a word.
+bool one_operand(int argc, char** argv, std::string* why) {
+  if (argc - optind <= 1) return true;
+  *why = "Refused file name: one file is needed, " + std::to_string(argc - optind) + " were given:";
+  for (int i = optind; i < argc; ++i) *why += " " + escape_controls(argv[i]);
+  return false;
 }
 
 }  // namespace
@@ -52,7 +66,8 @@ int main(int argc, char** argv) {
     print_usage(stdout, 1);
   }
   std::string why;
-  if (!copy_source_acceptable(input_filename, &why)) {
+  Firmware firmware;
+  if (!one_operand(argc, argv, &why) || !load_firmware(input_filename, &firmware, &why)) {
     printf("%s\n", why.c_str());
     return finish(kExitRefused);
   }
@@ -64,5 +79,7 @@ int main(int argc, char** argv) {
       send_serial_trigger();
     }
   }
-  return finish(exit_status(scan_removable_drives()));
+  const SearchResult result = scan_removable_drives(firmware);
+  close_source(&firmware.source);
+  return finish(exit_status(result));
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ uint32_t read_u32(const char* text, int base) {
 }
 
 void print_version_text(int argc, char** argv) {
-  for (int i = optind; i < argc; ++i) printf("Argument: %s\n", argv[i]);
+  for (int i = optind; i < argc; ++i) printf("Argument: %s\n", escape_controls(argv[i]).c_str());
   printf("\nflashdrop, for Windows only, version %s\n", kVersion);
   printf("A tools for convert bin file to uf2 format and send via serial port.\n");
   print_usage(stdout, 0);

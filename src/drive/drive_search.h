@@ -5,18 +5,25 @@
 #include <cstdint>
 #include <string>
 
+#include "drive/firmware.h"
+
 enum class SearchResult {
-  kCopied,      // the file was copied onto a bootloader drive
-  kNotFound,    // the passes ran out without a bootloader drive
-  kCopyFailed,  // a bootloader drive was found but the copy failed
+  kCopied,          // the file was copied onto a bootloader drive
+  kBoardRestarted,  // a UF2 file: the board took it and restarted
+  kNotTaken,        // a UF2 file written whole, but the board did not restart
+  kCopyFailed,      // a bootloader drive was found but the copy failed
+  kNotFound,        // the passes ran out without a bootloader drive
 };
+
+// How long the board is given to restart after a UF2 file, in milliseconds.
+constexpr unsigned kRestartWaitMs = 5000;
 
 // "INFO_UF2.TXT" for family id 0, else the id as "%08X.ID".
 std::string marker_name(uint32_t family);
 
 // Searches the removable drives for the marker, up to `times` passes 500 ms
-// apart (counting `times` down), and copies `input_filename` onto the first
-// drive that has it.
-SearchResult scan_removable_drives();
+// apart (counting `times` down), copies `firmware` onto the first drive that
+// has it, and tells what the board did with it.
+SearchResult scan_removable_drives(const Firmware& firmware);
 
 #endif  // FLASHDROP_DRIVE_DRIVE_SEARCH_H_

@@ -1,34 +1,107 @@
-// The operating-system layer under the drive search: which drives are
-// removable, whether one carries the bootloader's marker, and the copy.
-// One implementation per OS (drives_linux.cpp, drives_win32.cpp).
+// The operating-system layer under the drive search: the file to copy, which
+// drives are removable, whether one carries the bootloader's marker, the copy,
+// and whether the drive is still there afterwards. One implementation per OS
+// (drives_linux.cpp, drives_win32.cpp).
 #ifndef FLASHDROP_DRIVE_DRIVES_H_
 #define FLASHDROP_DRIVE_DRIVES_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+// The file named on the command line, opened once before anything runs.
+struct SourceFile {
+  std::string name;  // as given on the command line
+  uint64_t size = 0;
+  intptr_t handle = -1;  // the OS's open file, until close_source
+};
+
+// Opens `name` for reading, after checking that it is a regular file that can
+// be handed to the copy (not a folder, FIFO, terminal or device; on Windows no
+// wildcard, reserved device name or character the command line cannot
+// carry). On refusal returns false with `why` set to one line starting
+// "Refused file name".
+bool open_source(const char* name, SourceFile* source, std::string* why);
+
+// Reads up to `size` bytes at `offset`. Returns the count read (0 at the end)
+// or -1 on failure.
+long read_source_at(const SourceFile& source, uint64_t offset, void* buffer, size_t size);
+
+void close_source(SourceFile* source);
+
+// A removable drive as the listing found it.
+struct Drive {
+  std::string root;    // Windows: "E:\"; Linux: the mount point (set by attach_drive)
+  std::string device;  // Linux: a block device nobody mounted; empty for a mounted drive
+  bool attached_here = false;  // attach_drive mounted it; release_drive unmounts it
+};
+
+// Fills `drives` with the removable drives, in the system's order. Returns
+// false when the drives cannot be listed.
+bool list_removable_drives(std::vector<Drive>* drives);
+
+// Makes the drive's root directory readable. A mounted drive needs nothing;
+// one nobody mounted is mounted read-only. Returns false when it cannot be
+// reached, with `message` set to a line to print, or empty.
+bool attach_drive(Drive* drive, std::string* message);
+
+// Makes a drive that attach_drive mounted read-only writable.
+bool make_drive_writable(Drive* drive, std::string* why);
+
+// Undoes attach_drive, leaving nothing behind.
+void release_drive(Drive* drive);
 
 struct MarkerFile {
   std::string name;  // as stored on the drive
   long size;
 };
 
-// Fills `roots` with the removable drives' root paths (Windows: "E:\",
-// Linux: mount points), in the system's order. Returns false when the drives
-// cannot be listed.
-bool list_removable_drives(std::vector<std::string>* roots);
-
 // Looks up `marker` in the root directory of the drive at `root`, without
 // regard to letter case. A directory of that name counts as found.
 bool find_marker(const std::string& root, const std::string& marker, MarkerFile* found);
 
-// Checks, before anything else runs, that `source` can be handed to the copy
-// unchanged. Returns false and sets `why` when it cannot.
-bool copy_source_acceptable(const char* source, std::string* why);
+// Reads up to `size` bytes from the start of the regular file `name` (any
+// letter case) in the drive's root directory.
+bool read_drive_file(const std::string& root, const std::string& name, size_t size,
+                     std::vector<uint8_t>* bytes);
 
-// Copies the file `source` into the root of the drive at `root` under its own
-// base name. Returns true only when every step of the copy succeeded;
-// otherwise sets `why` to a one-line reason.
-bool copy_to_drive(const std::string& source, const std::string& root, std::string* why);
+// Which drive stands at a root: Linux, its block device; Windows, its volume
+// serial number.
+struct DriveIdentity {
+  uint64_t id = 0;
+  uint64_t generation = 0;  // Linux: the disk's sequence number, so a new disk
+                            // that reuses the device number counts as another
+  bool known = false;
+};
+DriveIdentity identify_drive(const std::string& root);
+
+// True while the drive identified by `identity` still stands at `root` and
+// still carries `marker`: false once the board left (it restarted, or the
+// cable was pulled).
+bool drive_still_there(const std::string& root, const std::string& marker,
+                       const DriveIdentity& identity);
+
+// What a copy achieved.
+struct CopyResult {
+  bool ok = false;  // every step succeeded
+  // Bytes from the start of the file that the drive acknowledged having;
+  // meaningful only when acknowledged_known.
+  uint64_t acknowledged = 0;
+  bool acknowledged_known = false;
+  std::string error;  // one line, when !ok
+};
+
+// Copies the file into the root of the drive at `root` under its own base
+// name. `bytes` holds the whole file when it was read before (the copy then
+// writes exactly those bytes), or is empty. `piece_ends` are offsets at which
+// a piece written and acknowledged must end, so that what the drive
+// acknowledged can be told at those offsets.
+CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
+                         const std::vector<uint64_t>& piece_ends, const std::string& root);
+
+// Removes what a failed copy left on a drive that is still there.
+void discard_copy(const SourceFile& source, const std::string& root);
 
 // The copy command line the tool prints before the copy.
 inline std::string copy_command_line(const std::string& source, const std::string& root) {

@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "drive/drives.h"
 #include "drive/mountinfo.h"
 
 // True when the block device major:minor is removable: the sysfs "removable"
-// attribute of its disk (a partition's parent) reads 1. This is the bit from
-// which Windows derives DRIVE_REMOVABLE.
+// attribute of its disk (a partition's parent) reads 1 -- the bit from which
+// Windows derives DRIVE_REMOVABLE -- and it is not an optical drive.
 bool is_removable_block_device(const std::string& sysfs_root, unsigned major, unsigned minor);
 
 // The mount points of removable devices, in table order, each device once.
@@ -17,5 +18,12 @@ bool is_removable_block_device(const std::string& sysfs_root, unsigned major, un
 // file system's root.
 std::vector<std::string> removable_mount_points(const std::vector<MountEntry>& table,
                                                 const std::string& sysfs_root);
+
+// The block device under `root` (its number and the disk's sequence number).
+DriveIdentity drive_identity(const std::string& root, const std::string& sysfs_root);
+
+// True while that block device, and not a newer disk that took its number,
+// is in sysfs.
+bool block_device_present(const DriveIdentity& identity, const std::string& sysfs_root);
 
 #endif  // FLASHDROP_DRIVE_DRIVES_LINUX_H_

@@ -1,11 +1,17 @@
 #include <cerrno>
+#include <clocale>
 #include <ctime>
 
 #include "platform/platform.h"
 #include "platform/text.h"
 
-// Linux terminals and pipes carry UTF-8 already: nothing to switch.
-void console_init() {}
+// Linux terminals and pipes carry UTF-8 already: nothing to switch. hidapi
+// converts the board's strings with the C library's multibyte functions, which
+// know only ASCII in the "C" locale; a UTF-8 character type lets them convert
+// every character. Numbers keep the "C" formatting.
+void console_init() {
+  if (setlocale(LC_CTYPE, "C.UTF-8") == nullptr) setlocale(LC_CTYPE, "C.utf8");
+}
 
 void sleep_ms(unsigned ms) {
   struct timespec left = {static_cast<time_t>(ms / 1000),

@@ -14,4 +14,9 @@ std::wstring utf8_to_wide(const std::string& text);
 // string is still printed.
 std::string wide_to_utf8(const std::wstring& text);
 
+// Writes bytes below 0x20 and 0x7F as octal escapes (\033 for ESC), so text
+// from outside (mount points, file names, device strings) can neither forge
+// an output line nor reach the terminal as a control sequence.
+std::string escape_controls(const std::string& text);
+
 #endif  // FLASHDROP_PLATFORM_TEXT_H_

@@ -29,14 +29,15 @@ constexpr int kMaxEmptyReads = 5;
 constexpr unsigned kPauseAfterReadMs = 500;
 constexpr unsigned kPauseAfterTriggerMs = 1000;
 
-// A device string as UTF-8, or "(null)" when the device has none.
+// A device string as UTF-8, control characters escaped, or "(null)" when
+// the device has none.
 std::string printable(const wchar_t* text) {
-  return text == nullptr ? "(null)" : wide_to_utf8(text);
+  return text == nullptr ? "(null)" : escape_controls(wide_to_utf8(text));
 }
 
 void print_entry(const hid_device_info* entry) {
   printf("Device Found\n  type: %04hx %04hx\n  path: %s\n  serial_number: %s",
-         entry->vendor_id, entry->product_id, entry->path ? entry->path : "(null)",
+         entry->vendor_id, entry->product_id, entry->path ? escape_controls(entry->path).c_str() : "(null)",
          printable(entry->serial_number).c_str());
   printf("\n");
   printf("  Manufacturer: %s\n", printable(entry->manufacturer_string).c_str());

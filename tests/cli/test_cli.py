@@ -11,7 +11,7 @@ import sys
 import tempfile
 import unittest
 
-from cliutil import run_tool
+from cliutil import WORKDIR, run_tool
 
 TOOL = None
 
@@ -59,10 +59,11 @@ class UsageTest(unittest.TestCase):
     def test_options_without_operand_ask_for_the_file(self):
         self.assert_run(run("-t", "3"), 1, "Need set input file, exit\n" + usage(TOOL))
 
-    def test_version_with_operands_lists_them_and_goes_on(self):
+    def test_version_lists_the_operands_then_more_than_one_file_is_refused(self):
         result = run("-v", "a.uf2", "b.uf2")
-        self.assert_run(result, 2, "Argument: a.uf2\nArgument: b.uf2\n" + VERSION_TEXT
-                        + BUILTIN_USAGE + "No bootloader drive found\n")
+        self.assert_run(result, 1, "Argument: a.uf2\nArgument: b.uf2\n" + VERSION_TEXT
+                        + BUILTIN_USAGE
+                        + "Refused file name: one file is needed, 2 were given: a.uf2 b.uf2\n")
 
     def test_version_without_operand(self):
         self.assert_run(run("-v"), 1, VERSION_TEXT + BUILTIN_USAGE
@@ -97,12 +98,39 @@ class SearchTest(unittest.TestCase):
 
     def test_output_keeps_its_order_when_redirected(self):
         with tempfile.TemporaryFile() as out:
-            status = subprocess.call([TOOL, "-v", "-t", "1", "fw.uf2"], stdout=out)
+            status = subprocess.call([TOOL, "-v", "-t", "1", "fw.uf2"], stdout=out, cwd=WORKDIR)
             out.seek(0)
             text = out.read().decode()
         self.assertEqual(status, 2)
         self.assertTrue(text.startswith("Argument: fw.uf2\n" + VERSION_TEXT))
         self.assertTrue(text.endswith(OPTIONS_TEXT + "times:0\nNo bootloader drive found\n"))
+
+
+class RefusalTest(unittest.TestCase):
+    """Input that must not be copied is refused before any trigger or search."""
+
+    def test_files_that_cannot_be_copied(self):
+        uf2 = bytearray(3 * 512)
+        for i in (0, 1):  # blocks 0 and 1 of 3: the last one is missing
+            block = memoryview(uf2)[i * 512:(i + 1) * 512]
+            for at, value in ((0, 0x0A324655), (4, 0x9E5D5157), (8, 0x2000), (16, 256),
+                              (20, i), (24, 3), (28, 0xE48BFF56), (508, 0x0AB16F30)):
+                block[at:at + 4] = value.to_bytes(4, "little")
+        with open(os.path.join(WORKDIR, "short.uf2"), "wb") as f:
+            f.write(uf2[:1024])
+        os.makedirs(os.path.join(WORKDIR, "folder.uf2"), exist_ok=True)
+        cases = [
+            (["short.uf2"], "Refused UF2 file short.uf2: block 2 of 3 missing (family 0xE48BFF56)"),
+            (["missing.uf2"], "Refused file name missing.uf2: No such file or directory"),
+            (["folder.uf2"], "Refused file name folder.uf2: it is a folder"),
+            (["/dev/null"], "Refused file name /dev/null: it is not a regular file"),
+            (["fw\x1b]0;x\x07.uf2"], "Refused file name fw\\033]0;x\\007.uf2: No such file or directory"),
+        ]
+        for args, line in cases:
+            with self.subTest(args=args):
+                result = run("-t", "3", *args)
+                self.assertEqual(result.stdout.decode(), line + "\n")
+                self.assertEqual(result.returncode, 1)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@ import os
 import sys
 import unittest
 
-from cliutil import run_tool
+from cliutil import WORKDIR, run_tool
 
 TOOL = None
 NO_DRIVE = b"No bootloader drive found\n"

@@ -13,7 +13,7 @@ import sys
 import termios
 import unittest
 
-from cliutil import run_tool
+from cliutil import WORKDIR, run_tool
 
 TOOL = None
 NO_DRIVE = "No bootloader drive found\n"
@@ -75,7 +75,7 @@ class SerialTriggerTest(unittest.TestCase):
         out_path = f"/tmp/flashdrop-serial-{os.getpid()}.out"
         try:
             with open(out_path, "wb") as out:
-                status = subprocess.call([TOOL, "-s", self.port, "-t", "1", "fw.uf2"], stdout=out)
+                status = subprocess.call([TOOL, "-s", self.port, "-t", "1", "fw.uf2"], stdout=out, cwd=WORKDIR)
             with open(out_path, "rb") as out:
                 text = out.read().decode()
         finally:

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings.h"
 #include "fakes/fake_drives.h"
 #include "fakes/fake_platform.h"
+#include "settings/settings.h"
+#include "uf2_builder.h"
 
 namespace {
 
@@ -17,15 +18,24 @@ class DriveSearchTest : public ::testing::Test {
     reset_settings();
     fake_drives::reset();
     fake_clock::reset();
-    input_filename = "fw.uf2";
+    use_file("fw.uf2", std::vector<uint8_t>(1000, 'x'));
+  }
+
+  void use_file(const std::string& name, const std::vector<uint8_t>& bytes) {
+    fake_drives::source_file(name, bytes);
+    firmware_ = Firmware();
+    std::string why;
+    ASSERT_TRUE(load_firmware(name.c_str(), &firmware_, &why)) << why;
   }
 
   // Runs the search and returns what it printed.
   std::string search() {
     testing::internal::CaptureStdout();
-    result_ = scan_removable_drives();
+    result_ = scan_removable_drives(firmware_);
     return testing::internal::GetCapturedStdout();
   }
+
+  Firmware firmware_;
 
   SearchResult result_ = SearchResult::kCopied;
 };
@@ -132,7 +142,9 @@ TEST_F(DriveSearchTest, NegativeTimesSearchesUntilFoundWithPausesAndNoCountdown)
 TEST_F(DriveSearchTest, FailedCopyIsReportedAndEndsTheSearch) {
   times = 3;
   fake_drives::script({{false, {kBootloader, kBootloader}}});
-  fake_drives::fail_copies("cannot write E:\\fw.uf2: No space left on device");
+  CopyResult failure;
+  failure.error = "cannot write E:\\fw.uf2: No space left on device";
+  fake_drives::copy_result(failure);
   EXPECT_EQ(search(),
             "Removable Disk E:\\\n"
             "Find: INFO_UF2.TXT, size 123\n"
@@ -141,13 +153,132 @@ TEST_F(DriveSearchTest, FailedCopyIsReportedAndEndsTheSearch) {
   EXPECT_EQ(result_, SearchResult::kCopyFailed);
   EXPECT_EQ(fake_drives::copies().size(), 1u);
   EXPECT_EQ(fake_drives::passes_listed(), 1);
+  // Not a UF2 file: nothing to wait for, and the partial copy is removed.
+  EXPECT_TRUE(fake_clock::sleeps().empty());
+  EXPECT_EQ(fake_drives::discarded(), std::vector<std::string>{"E:\\"});
 }
 
 TEST_F(DriveSearchTest, FileNameWithSpacesStandsBetweenQuotes) {
-  input_filename = "my build/fw 1.uf2";
+  use_file("my build/fw 1.uf2", {1, 2, 3});
   fake_drives::script({{false, {kBootloader}}});
   EXPECT_NE(search().find("copy \"my build/fw 1.uf2\" E:\\\n"), std::string::npos);
   EXPECT_EQ(fake_drives::copies()[0].source, "my build/fw 1.uf2");
+}
+
+// A UF2 bootloader's drive that shows the running firmware's family.
+constexpr uint32_t kBoardFamily = 0xE48BFF56;
+constexpr uint32_t kOtherFamily = 0x68ED2B88;
+const FakeDrive kUf2Board = {"E:\\",
+                             {{"INFO_UF2.TXT", 123}, {"CURRENT.UF2", 1024}},
+                             {{"CURRENT.UF2", uf2_file(family_blocks(2))}}};
+const char kFoundOnBoard[] =
+    "Removable Disk E:\\\n"
+    "Find: INFO_UF2.TXT, size 123\n"
+    "copy \"fw.uf2\" E:\\\n";
+
+std::vector<TestBlock> board_then_other() {
+  std::vector<TestBlock> blocks = family_blocks(4, kBoardFamily);
+  for (const TestBlock& b : family_blocks(2, kOtherFamily)) blocks.push_back(b);
+  return blocks;
+}
+
+CopyResult failed_after(uint64_t acknowledged, const std::string& why) {
+  CopyResult result;
+  result.acknowledged = acknowledged;
+  result.acknowledged_known = true;
+  result.error = why;
+  return result;
+}
+
+TEST_F(DriveSearchTest, BoardThatRestartsAfterTheCopyHasTheFile) {
+  const std::vector<uint8_t> file = uf2_file(board_then_other());
+  use_file("fw.uf2", file);
+  fake_drives::script({{false, {kUf2Board}}});
+  fake_drives::leave_after_looks(3);
+  EXPECT_EQ(search(), std::string(kFoundOnBoard) + "Board restarted\n");
+  EXPECT_EQ(result_, SearchResult::kBoardRestarted);
+  EXPECT_EQ(fake_clock::sleeps(), std::vector<unsigned>(3, 50));
+  ASSERT_EQ(fake_drives::copies().size(), 1u);
+  // The bytes checked are the bytes copied; pieces end where each family does.
+  EXPECT_EQ(fake_drives::copies()[0].bytes, file);
+  EXPECT_EQ(fake_drives::copies()[0].piece_ends, (std::vector<uint64_t>{4 * 512, 6 * 512}));
+}
+
+TEST_F(DriveSearchTest, BoardThatNeverRestartsDidNotTakeTheFile) {
+  use_file("fw.uf2", uf2_file(family_blocks(4, kOtherFamily)));
+  fake_drives::script({{false, {kUf2Board}}});
+  EXPECT_EQ(search(),
+            "Removable Disk E:\\\n"
+            "Find: INFO_UF2.TXT, size 123\n"
+            "Note: the board runs family 0xE48BFF56 and fw.uf2 has no block for it\n"
+            "copy \"fw.uf2\" E:\\\n"
+            "Board did not take the file: it did not restart within 5 s (blocks for another "
+            "chip family, or not this board's image)\n");
+  EXPECT_EQ(result_, SearchResult::kNotTaken);
+  unsigned waited = 0;
+  for (unsigned ms : fake_clock::sleeps()) waited += ms;
+  EXPECT_EQ(waited, kRestartWaitMs);
+  EXPECT_TRUE(fake_drives::discarded().empty());
+}
+
+TEST_F(DriveSearchTest, ErrorAfterTheBoardsLastBlockIsARestartOnlyWhenTheDriveLeft) {
+  use_file("fw.uf2", uf2_file(board_then_other()));
+  fake_drives::script({{false, {kUf2Board}}});
+  fake_drives::copy_result(failed_after(4 * 512, "cannot flush E:\\fw.uf2: No such device"));
+  fake_drives::leave_after_looks(0);
+  EXPECT_EQ(search(), std::string(kFoundOnBoard) + "Board restarted\n");
+  EXPECT_EQ(result_, SearchResult::kBoardRestarted);
+  EXPECT_TRUE(fake_drives::discarded().empty());
+
+  // The same error with the drive still there after the wait: the board may
+  // hold the file, so nothing is removed.
+  SetUp();
+  use_file("fw.uf2", uf2_file(board_then_other()));
+  fake_drives::script({{false, {kUf2Board}}});
+  fake_drives::copy_result(failed_after(6 * 512, "cannot flush E:\\fw.uf2: Input/output error"));
+  EXPECT_EQ(search(), std::string(kFoundOnBoard) +
+                          "Copy failed: cannot flush E:\\fw.uf2: Input/output error\n");
+  EXPECT_EQ(result_, SearchResult::kCopyFailed);
+  EXPECT_TRUE(fake_drives::discarded().empty());
+}
+
+TEST_F(DriveSearchTest, DrivePulledBeforeTheLastBlockIsACopyFailure) {
+  use_file("fw.uf2", uf2_file(board_then_other()));
+  fake_drives::script({{false, {kUf2Board}}});
+  fake_drives::copy_result(failed_after(3 * 512, "cannot write E:\\fw.uf2: No such device"));
+  fake_drives::leave_after_looks(0);
+  EXPECT_EQ(search(), std::string(kFoundOnBoard) +
+                          "Copy failed: cannot write E:\\fw.uf2: No such device\n");
+  EXPECT_EQ(result_, SearchResult::kCopyFailed);
+  EXPECT_TRUE(fake_clock::sleeps().empty());
+  EXPECT_TRUE(fake_drives::discarded().empty());  // nothing left to remove it from
+}
+
+TEST_F(DriveSearchTest, ControlCharactersFromOutsideAreEscaped) {
+  use_file("fw\x1b[2J.bin", {1, 2, 3});
+  fake_drives::script({{false, {{"/media/u/A\nCopy failed: x", {{"INFO_UF2.TXT", 1}}}}}});
+  EXPECT_EQ(search(),
+            "Removable Disk /media/u/A\\012Copy failed: x\n"
+            "Find: INFO_UF2.TXT, size 1\n"
+            "copy \"fw\\033[2J.bin\" /media/u/A\\012Copy failed: x\n");
+}
+
+TEST(Firmware, UF2FilesAreCheckedWholeAndOtherFilesPassAsTheyAre) {
+  fake_drives::reset();
+  std::vector<TestBlock> blocks = family_blocks(3);
+  blocks.pop_back();
+  fake_drives::source_file("short.uf2", uf2_file(blocks));
+  fake_drives::source_file("app.bin", std::vector<uint8_t>(700, 0));
+  Firmware firmware;
+  std::string why;
+  EXPECT_FALSE(load_firmware("short.uf2", &firmware, &why));
+  EXPECT_EQ(why, "Refused UF2 file short.uf2: block 2 of 3 missing (family 0xE48BFF56)");
+  EXPECT_FALSE(load_firmware("gone.uf2", &firmware, &why));
+  EXPECT_EQ(why, "Refused file name gone.uf2: No such file or directory");
+  firmware = Firmware();
+  ASSERT_TRUE(load_firmware("app.bin", &firmware, &why)) << why;
+  EXPECT_FALSE(firmware.uf2);
+  EXPECT_TRUE(firmware.bytes.empty());  // copied as it is read, unchecked
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <fstream>
@@ -68,6 +71,9 @@ class SysfsFixture : public ::testing::Test {
     partition("block/nvme0n1/nvme0n1p2", "259:2");
     disk("block/mmcblk0", "179:0", "0");
     partition("block/mmcblk0/mmcblk0p1", "179:1");
+    disk("block/sr0", "11:0", "1");  // an optical drive: removable media, SCSI type 5
+    sys_.write("block/sr0/device/type", "5\n");
+    sys_.write("block/sda/device/type", "0\n");
   }
 
   void disk(const std::string& dir, const std::string& dev, const std::string& removable) {
@@ -90,6 +96,7 @@ TEST_F(SysfsFixture, RemovableIsReadFromTheDiskOfAPartition) {
   EXPECT_FALSE(is_removable_block_device(sys_.path(), 259, 2));
   EXPECT_FALSE(is_removable_block_device(sys_.path(), 0, 25));  // tmpfs
   EXPECT_FALSE(is_removable_block_device(sys_.path(), 7, 3));   // not in the tree
+  EXPECT_FALSE(is_removable_block_device(sys_.path(), 11, 0));  // optical
 }
 
 TEST_F(SysfsFixture, RemovableMountPointsKeepTableOrderAndListEachDeviceOnce) {
@@ -138,63 +145,140 @@ std::string pattern_bytes(size_t size) {
   return data;
 }
 
-TEST(CopyToDriveTest, CopiesByteForByteUnderTheBaseName) {
+// Opens `source` as the tool does before anything runs and copies it onto
+// the drive folder.
+CopyResult copy(const std::string& source, const std::string& drive,
+                const std::vector<uint8_t>& loaded = {}, const std::vector<uint64_t>& ends = {}) {
+  SourceFile file;
+  std::string why;
+  if (!open_source(source.c_str(), &file, &why)) {
+    CopyResult refused;
+    refused.error = why;
+    return refused;
+  }
+  CopyResult result = copy_to_drive(file, loaded, ends, drive);
+  close_source(&file);
+  return result;
+}
+
+TEST(CopyToDriveTest, CopiesByteForByteUnderTheBaseNameAndKnowsWhatWasAcknowledged) {
   TempDir work;
-  const std::string data = pattern_bytes(300 * 1024 + 7);
+  const std::string data = pattern_bytes(5 * 1024 * 1024 + 7);
   work.write("build/fw 1.uf2", data);
   work.mkdir("drive");
-  std::string why;
-  ASSERT_TRUE(copy_to_drive(work / "build/fw 1.uf2", work / "drive", &why)) << why;
+  CopyResult result = copy(work / "build/fw 1.uf2", work / "drive");
+  ASSERT_TRUE(result.ok) << result.error;
   EXPECT_EQ(work.read("drive/fw 1.uf2"), data);
-  // An existing file of that name is replaced, not appended to.
+  EXPECT_TRUE(result.acknowledged_known);
+  EXPECT_EQ(result.acknowledged, data.size());
+  // An existing file of that name is replaced, not appended to; bytes read
+  // before are the bytes written.
   work.write("build/fw 1.uf2", "short");
-  ASSERT_TRUE(copy_to_drive(work / "build/fw 1.uf2", work / "drive/", &why)) << why;
+  const std::vector<uint8_t> loaded = {'s', 'h', 'o', 'r', 't'};
+  result = copy(work / "build/fw 1.uf2", work / "drive/", loaded, {2});
+  ASSERT_TRUE(result.ok) << result.error;
   EXPECT_EQ(work.read("drive/fw 1.uf2"), "short");
 }
 
-TEST(CopyToDriveTest, MissingSourceFailsWithItsReason) {
+TEST(CopyToDriveTest, SourcesThatAreNotRegularFilesAreRefusedBeforeAnything) {
   TempDir work;
-  work.mkdir("drive");
-  std::string why;
-  EXPECT_FALSE(copy_to_drive(work / "absent.uf2", work / "drive", &why));
-  EXPECT_EQ(why, "cannot open " + (work / "absent.uf2") + ": No such file or directory");
-  EXPECT_FALSE(work.exists("drive/absent.uf2"));
+  work.mkdir("dir.uf2");
+  ASSERT_EQ(mkfifo((work / "fifo.uf2").c_str(), 0600), 0);
+  const struct {
+    std::string path, why;
+  } cases[] = {
+      {work / "absent.uf2", "No such file or directory"},
+      {work / "dir.uf2", "it is a folder"},
+      {work / "fifo.uf2", "it is not a regular file"},  // and open does not block
+      {"/dev/null", "it is not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SourceFile file;
+    std::string why;
+    EXPECT_FALSE(open_source(c.path.c_str(), &file, &why));
+    EXPECT_EQ(why, "Refused file name " + c.path + ": " + c.why);
+  }
 }
 
-TEST(CopyToDriveTest, DestinationThatCannotBeCreatedFails) {
+TEST(CopyToDriveTest, DestinationsThatAreNotRegularFilesOnTheDriveAreLeftAlone) {
   TempDir work;
-  work.write("fw.uf2", "data");
-  std::string why;
-  EXPECT_FALSE(copy_to_drive(work / "fw.uf2", work / "vanished", &why));
-  EXPECT_EQ(why.rfind("cannot create " + (work / "vanished/fw.uf2"), 0), 0u) << why;
+  work.write("fw.uf2", "firmware");
+  work.write("outside/victim", "precious");
+  work.mkdir("drive/fw.uf2.dir");
+  ASSERT_EQ(symlink((work / "outside/victim").c_str(), (work / "drive/link.uf2").c_str()), 0);
+  ASSERT_EQ(symlink((work / "outside/new").c_str(), (work / "drive/dangling.uf2").c_str()), 0);
+  ASSERT_EQ(mkfifo((work / "drive/fifo.uf2").c_str(), 0600), 0);
+  const char* names[] = {"link.uf2", "dangling.uf2", "fifo.uf2"};
+  for (const char* name : names) {
+    work.write(name, "firmware");
+    const CopyResult result = copy(work / name, work / "drive");
+    EXPECT_FALSE(result.ok) << name;
+    EXPECT_EQ(result.error, (work / "drive/") + name + " is not a regular file on the drive");
+  }
+  EXPECT_EQ(work.read("outside/victim"), "precious");
+  EXPECT_FALSE(work.exists("outside/new"));
+  // The file named is itself the file on the drive: not truncated.
+  work.write("drive/own.uf2", "firmware");
+  const CopyResult result = copy(work / "drive/own.uf2", work / "drive");
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(work.read("drive/own.uf2"), "firmware");
 }
 
-TEST(CopyToDriveTest, WriteErrorMidwayFailsAndLeavesNoPartialFile) {
+TEST(CopyToDriveTest, FullDriveEndsInAnErrorWithTheAcknowledgedPrefix) {
   TempDir work;
   work.write("fw.uf2", pattern_bytes(256 * 1024));
   work.mkdir("drive");
-  // A file size limit makes the drive "full" after 64 KiB.
+  // A file size limit makes the drive "full" after 64 KiB; the tool itself
+  // must not die of SIGXFSZ.
   struct rlimit saved;
   getrlimit(RLIMIT_FSIZE, &saved);
   struct rlimit small = saved;
   small.rlim_cur = 64 * 1024;
-  void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &small);
-  std::string why;
-  const bool copied = copy_to_drive(work / "fw.uf2", work / "drive", &why);
+  const CopyResult result = copy(work / "fw.uf2", work / "drive", {}, {32 * 1024, 200 * 1024});
   setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, old_handler);
-  EXPECT_FALSE(copied);
-  EXPECT_EQ(why, "cannot write " + (work / "drive/fw.uf2") + ": File too large");
+  signal(SIGXFSZ, SIG_DFL);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.error, "cannot write " + (work / "drive/fw.uf2") + ": File too large");
+  EXPECT_EQ(result.acknowledged, 32u * 1024);  // the first piece ended where asked
+  // The portable search decides whether to remove it; discard_copy does.
+  SourceFile file;
+  file.name = work / "fw.uf2";
+  discard_copy(file, work / "drive");
   EXPECT_FALSE(work.exists("drive/fw.uf2"));
 }
 
-TEST(CopyToDriveTest, FileAlreadyOnTheDriveIsNotTruncated) {
+TEST(CopyToDriveTest, SourceThatChangesDuringTheCopyFails) {
   TempDir work;
-  work.write("drive/fw.uf2", "firmware");
-  std::string why;
-  EXPECT_FALSE(copy_to_drive(work / "drive/fw.uf2", work / "drive", &why));
-  EXPECT_EQ(work.read("drive/fw.uf2"), "firmware");
+  work.write("fw.bin", pattern_bytes(1000));
+  work.mkdir("drive");
+  for (const size_t new_size : {500, 2000}) {
+    SourceFile file;
+    std::string why;
+    ASSERT_TRUE(open_source((work / "fw.bin").c_str(), &file, &why)) << why;
+    work.write("fw.bin", pattern_bytes(new_size));  // rewritten in place after the check
+    const CopyResult result = copy_to_drive(file, {}, {}, work / "drive");
+    close_source(&file);
+    EXPECT_FALSE(result.ok) << new_size;
+    EXPECT_EQ(result.error, "the file changed during the copy") << new_size;
+  }
+}
+
+TEST(DriveIdentityTest, DriveIsThereWhileItsDeviceAndDiskSequenceAre) {
+  TempDir sys;
+  sys.write("devices/sdb/diskseq", "17\n");
+  sys.mkdir("dev/block");
+  ASSERT_EQ(symlink("../../devices/sdb", (sys / "dev/block/8:16").c_str()), 0);
+  DriveIdentity identity;
+  identity.id = makedev(8, 16);
+  identity.generation = 17;
+  identity.known = true;
+  EXPECT_TRUE(block_device_present(identity, sys.path()));
+  identity.generation = 18;  // a new disk that took the same number
+  EXPECT_FALSE(block_device_present(identity, sys.path()));
+  identity.generation = 17;
+  ASSERT_EQ(unlink((sys / "dev/block/8:16").c_str()), 0);
+  EXPECT_FALSE(block_device_present(identity, sys.path()));
 }
 
 }  // namespace

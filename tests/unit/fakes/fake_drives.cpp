@@ -2,14 +2,19 @@
 
 #include <strings.h>
 
-#include "drive/drives.h"
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
 std::vector<FakePass> g_passes;
 int g_listed = 0;
-std::string g_copy_failure;
+std::map<std::string, std::vector<uint8_t>> g_sources;
+bool g_result_scripted = false;
+CopyResult g_result;
+int g_looks_left = -1;
 std::vector<FakeCopy> g_copies;
+std::vector<std::string> g_discarded;
 
 const FakePass& current_pass() {
   static const FakePass kEmpty;
@@ -18,48 +23,123 @@ const FakePass& current_pass() {
   return index < g_passes.size() ? g_passes[index] : g_passes.back();
 }
 
+const FakeDrive* drive_at(const std::string& root) {
+  for (const FakeDrive& drive : current_pass().drives) {
+    if (drive.root == root) return &drive;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 namespace fake_drives {
 void script(const std::vector<FakePass>& passes) { g_passes = passes; }
-void fail_copies(const std::string& why) { g_copy_failure = why; }
+void source_file(const std::string& name, const std::vector<uint8_t>& bytes) {
+  g_sources[name] = bytes;
+}
+void copy_result(const CopyResult& result) {
+  g_result = result;
+  g_result_scripted = true;
+}
+void leave_after_looks(int looks) { g_looks_left = looks; }
 int passes_listed() { return g_listed; }
 const std::vector<FakeCopy>& copies() { return g_copies; }
+const std::vector<std::string>& discarded() { return g_discarded; }
 void reset() {
   g_passes.clear();
   g_listed = 0;
-  g_copy_failure.clear();
+  g_sources.clear();
+  g_result_scripted = false;
+  g_result = CopyResult();
+  g_looks_left = -1;
   g_copies.clear();
+  g_discarded.clear();
 }
 }  // namespace fake_drives
 
-bool list_removable_drives(std::vector<std::string>* roots) {
-  ++g_listed;
-  const FakePass& pass = current_pass();
-  if (pass.listing_fails) return false;
-  roots->clear();
-  for (const FakeDrive& drive : pass.drives) roots->push_back(drive.root);
+bool open_source(const char* name, SourceFile* source, std::string* why) {
+  source->name = name;
+  const auto it = g_sources.find(name);
+  if (it == g_sources.end()) {
+    *why = std::string("Refused file name ") + name + ": No such file or directory";
+    return false;
+  }
+  source->size = it->second.size();
+  source->handle = 1;
   return true;
 }
 
+long read_source_at(const SourceFile& source, uint64_t offset, void* buffer, size_t size) {
+  const std::vector<uint8_t>& bytes = g_sources.at(source.name);
+  if (offset >= bytes.size()) return 0;
+  const size_t n = std::min<size_t>(size, bytes.size() - offset);
+  memcpy(buffer, bytes.data() + offset, n);
+  return static_cast<long>(n);
+}
+
+void close_source(SourceFile* source) { source->handle = -1; }
+
+bool list_removable_drives(std::vector<Drive>* drives) {
+  ++g_listed;
+  const FakePass& pass = current_pass();
+  if (pass.listing_fails) return false;
+  drives->clear();
+  for (const FakeDrive& fake : pass.drives) drives->push_back(Drive{fake.root, "", false});
+  return true;
+}
+
+bool attach_drive(Drive*, std::string*) { return true; }
+bool make_drive_writable(Drive*, std::string*) { return true; }
+void release_drive(Drive*) {}
+
 bool find_marker(const std::string& root, const std::string& marker, MarkerFile* found) {
-  for (const FakeDrive& drive : current_pass().drives) {
-    if (drive.root != root) continue;
-    for (const auto& file : drive.files) {
-      if (strcasecmp(file.first.c_str(), marker.c_str()) == 0) {
-        *found = MarkerFile{file.first, file.second};
-        return true;
-      }
+  const FakeDrive* drive = drive_at(root);
+  if (drive == nullptr) return false;
+  for (const auto& file : drive->files) {
+    if (strcasecmp(file.first.c_str(), marker.c_str()) == 0) {
+      *found = MarkerFile{file.first, file.second};
+      return true;
     }
   }
   return false;
 }
 
-bool copy_source_acceptable(const char*, std::string*) { return true; }
-
-bool copy_to_drive(const std::string& source, const std::string& root, std::string* why) {
-  g_copies.push_back({source, root});
-  if (g_copy_failure.empty()) return true;
-  *why = g_copy_failure;
+bool read_drive_file(const std::string& root, const std::string& name, size_t size,
+                     std::vector<uint8_t>* bytes) {
+  const FakeDrive* drive = drive_at(root);
+  if (drive == nullptr) return false;
+  for (const auto& file : drive->contents) {
+    if (strcasecmp(file.first.c_str(), name.c_str()) != 0) continue;
+    bytes->assign(file.second.begin(),
+                  file.second.begin() + static_cast<long>(std::min(size, file.second.size())));
+    return true;
+  }
   return false;
 }
+
+DriveIdentity identify_drive(const std::string&) {
+  DriveIdentity identity;
+  identity.id = 1;
+  identity.known = true;
+  return identity;
+}
+
+bool drive_still_there(const std::string&, const std::string&, const DriveIdentity&) {
+  if (g_looks_left < 0) return true;
+  if (g_looks_left == 0) return false;
+  --g_looks_left;
+  return true;
+}
+
+CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
+                         const std::vector<uint64_t>& piece_ends, const std::string& root) {
+  g_copies.push_back({source.name, root, bytes, piece_ends});
+  if (g_result_scripted) return g_result;
+  CopyResult result;
+  result.ok = true;
+  result.acknowledged = source.size;
+  result.acknowledged_known = true;
+  return result;
+}
+
+void discard_copy(const SourceFile&, const std::string& root) { g_discarded.push_back(root); }

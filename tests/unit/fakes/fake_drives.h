@@ -1,15 +1,20 @@
-// A fake drive table in place of the OS drive layer. Each listing of the
-// drives is one search pass; the table can change from pass to pass.
+// A fake OS drive layer: a drive table that can change from pass to pass,
+// files to copy held in memory, scripted copy results, and a drive that
+// leaves after a set number of looks.
 #ifndef FLASHDROP_TESTS_FAKE_DRIVES_H_
 #define FLASHDROP_TESTS_FAKE_DRIVES_H_
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "drive/drives.h"
+
 struct FakeDrive {
   std::string root;
   std::map<std::string, long> files;  // name as stored -> size
+  std::map<std::string, std::vector<uint8_t>> contents = {};  // what read_drive_file reads
 };
 
 struct FakePass {
@@ -20,16 +25,24 @@ struct FakePass {
 struct FakeCopy {
   std::string source;
   std::string root;
+  std::vector<uint8_t> bytes;
+  std::vector<uint64_t> piece_ends;
 };
 
 namespace fake_drives {
 
 // The table for each pass; passes beyond the script see the last entry.
 void script(const std::vector<FakePass>& passes);
-// Makes every copy fail with `why` (or succeed when empty).
-void fail_copies(const std::string& why);
+// A file open_source can open, with its bytes.
+void source_file(const std::string& name, const std::vector<uint8_t>& bytes);
+// What every copy returns (default: ok, the whole file acknowledged).
+void copy_result(const CopyResult& result);
+// The drive is still there for this many looks after the copy, then gone;
+// -1 (the default) keeps it there.
+void leave_after_looks(int looks);
 int passes_listed();
 const std::vector<FakeCopy>& copies();
+const std::vector<std::string>& discarded();  // roots
 void reset();
 
 }  // namespace fake_drives

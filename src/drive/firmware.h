@@ -1,0 +1,28 @@
+// The file to put onto the board, opened and checked before anything runs.
+#ifndef FLASHDROP_DRIVE_FIRMWARE_H_
+#define FLASHDROP_DRIVE_FIRMWARE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drive/drives.h"
+#include "uf2/uf2.h"
+
+struct Firmware {
+  SourceFile source;
+  bool uf2 = false;
+  std::vector<uint8_t> bytes;  // a UF2 file, read whole: the bytes checked are the bytes copied
+  Uf2Map map;
+};
+
+// Opens the file; a file that starts with a UF2 block is read whole and
+// checked. Returns false with `why` set to one line ("Refused file name ...",
+// "Refused UF2 file ...") when it must not be copied.
+bool load_firmware(const char* name, Firmware* firmware, std::string* why);
+
+// The offsets at which the copy must be able to tell what the drive
+// acknowledged: the end of each family's last block.
+std::vector<uint64_t> piece_ends(const Firmware& firmware);
+
+#endif  // FLASHDROP_DRIVE_FIRMWARE_H_

@@ -1,0 +1,47 @@
+// Removable drives that nobody mounted: on a machine without an automounter
+// the bootloader's drive appears as a block device and stays unmounted.
+//
+// A candidate is a removable block device (its disk's sysfs "removable" reads
+// 1; optical drives excluded) that holds a FAT12/16/32 file system and that
+// no mount uses: a whole disk without a partition table, or a partition.
+// The file system type comes from the udev database; a device udev has no
+// record of has its first sector read instead.
+#ifndef FLASHDROP_DRIVE_UNMOUNTED_LINUX_H_
+#define FLASHDROP_DRIVE_UNMOUNTED_LINUX_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drive/drives.h"
+#include "drive/mountinfo.h"
+
+// Appends the removable FAT block devices that no entry of `table` mounts,
+// in device order, as drives with `device` set and no root yet.
+void append_unmounted_drives(const std::vector<MountEntry>& table, std::vector<Drive>* drives);
+
+// Where the listing looks; tests point these at captured trees.
+struct BlockPaths {
+  std::string sys_block = "/sys/block";
+  std::string udev_data = "/run/udev/data";
+  std::string dev = "/dev";
+};
+
+// The device paths of the candidates, in (major, minor) order.
+std::vector<std::string> unmounted_fat_devices(const std::vector<MountEntry>& table,
+                                               const BlockPaths& paths);
+
+// What a file system probe said about a device.
+enum class FsKind { kUnknown, kFat, kOther };
+
+// The file system type a udev database record names (its E:ID_FS_TYPE line):
+// vfat is FAT12/16/32; a record without the line holds no file system.
+FsKind fs_kind_from_udev(const std::string& record);
+
+// True when `sector` (the first bytes of a device) is a FAT12/16/32 boot
+// sector: a jump instruction and a plausible BIOS parameter block. exFAT and
+// NTFS, and partition tables, are not.
+bool is_fat_boot_sector(const uint8_t* sector, size_t size);
+
+#endif  // FLASHDROP_DRIVE_UNMOUNTED_LINUX_H_

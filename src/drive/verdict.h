@@ -1,0 +1,33 @@
+// What the board did with the file, decided from what the OS layer observed.
+// A UF2 bootloader restarts as soon as it holds every block of its image, so
+// the host's writes after the last block (directory entry, FAT) may fail with
+// the board's drive gone: that is a success. A bootloader silently ignores a
+// file for another chip family and never restarts: a clean copy without a
+// restart is not.
+#ifndef FLASHDROP_DRIVE_VERDICT_H_
+#define FLASHDROP_DRIVE_VERDICT_H_
+
+enum class Verdict {
+  kCopied,          // not a UF2 file: the copy succeeded and was flushed
+  kBoardRestarted,  // a UF2 file, and the board restarted with it
+  kNotTaken,        // a UF2 file written whole, and the board did not restart
+  kCopyFailed,      // not every byte the board needed reached it
+};
+
+// Whether every block of some family of the UF2 file reached the drive.
+enum class Delivered { kNo, kYes, kUnknown };
+
+struct CopyObservation {
+  bool uf2 = false;
+  bool copy_ok = false;
+  Delivered family_delivered = Delivered::kNo;
+  bool drive_gone = false;  // after the wait, when one was wanted
+};
+
+// True when the board may restart with the file, so the drive is worth
+// watching until it leaves.
+bool restart_expected(const CopyObservation& seen);
+
+Verdict decide_verdict(const CopyObservation& seen);
+
+#endif  // FLASHDROP_DRIVE_VERDICT_H_

@@ -1,0 +1,101 @@
+#include "uf2/uf2.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "uf2_builder.h"
+
+namespace {
+
+constexpr uint32_t kBoard = 0xE48BFF56;
+constexpr uint32_t kOther = 0x68ED2B88;
+
+std::vector<TestBlock> concat(std::vector<TestBlock> a, const std::vector<TestBlock>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+struct CheckCase {
+  const char* what;
+  std::vector<uint8_t> file;
+  const char* why;  // nullptr: the file is sound
+};
+
+TEST(Uf2Check, AcceptsSoundFilesAndSaysWhatIsWrongWithBrokenOnes) {
+  std::vector<TestBlock> missing = family_blocks(1200);
+  missing.erase(missing.begin() + 57);
+  std::vector<TestBlock> twice = family_blocks(4);
+  twice[2].number = 1;
+  std::vector<TestBlock> shuffled = family_blocks(3);
+  std::swap(shuffled[0], shuffled[2]);
+  std::vector<TestBlock> recount = family_blocks(3);
+  recount[1].count = 4;
+  std::vector<TestBlock> beyond = family_blocks(3);
+  beyond[2].number = 3;
+  std::vector<TestBlock> fat_payload = family_blocks(2);
+  fat_payload[1].payload = 477;
+  std::vector<TestBlock> no_end_magic = family_blocks(2);
+  no_end_magic[1].bad_end_magic = true;
+  std::vector<uint8_t> cut = uf2_file(family_blocks(3));
+  cut.resize(cut.size() - 100);
+  std::vector<TestBlock> no_family = family_blocks(2);
+  for (TestBlock& b : no_family) b.has_family = false;
+  std::vector<TestBlock> other_short = family_blocks(2, kOther);
+  other_short.pop_back();
+
+  const std::vector<CheckCase> cases = {
+      {"one family in order", uf2_file(family_blocks(3)), nullptr},
+      {"blocks in any order", uf2_file(shuffled), nullptr},
+      {"two families, each complete", uf2_file(concat(family_blocks(3), family_blocks(2, kOther))),
+       nullptr},
+      {"blocks without a family id", uf2_file(no_family), nullptr},
+      {"a block missing", uf2_file(missing), "block 57 of 1200 missing (family 0xE48BFF56)"},
+      {"a block twice", uf2_file(twice), "block 1 of 4 appears twice (family 0xE48BFF56)"},
+      {"counts disagree", uf2_file(recount),
+       "block 1 of the file says the image has 4 blocks, earlier ones said 3 (family 0xE48BFF56)"},
+      {"a number beyond the count", uf2_file(beyond),
+       "block 2 of the file is numbered 3, beyond its count of 3 (family 0xE48BFF56)"},
+      {"payload too large", uf2_file(fat_payload),
+       "block 1 of the file carries 477 payload bytes, more than 476"},
+      {"magic number missing", uf2_file(no_end_magic),
+       "block 1 of the file lacks the UF2 magic numbers"},
+      {"cut inside a block", cut, "its size, 1436 bytes, is not a multiple of 512"},
+      {"second family incomplete",
+       uf2_file(concat(family_blocks(3), other_short)), "block 1 of 2 missing (family 0x68ED2B88)"},
+  };
+  for (const CheckCase& c : cases) {
+    Uf2Map map;
+    std::string why;
+    const bool ok = check_uf2(c.file.data(), c.file.size(), &map, &why);
+    EXPECT_EQ(ok, c.why == nullptr) << c.what << ": " << why;
+    if (c.why != nullptr) EXPECT_EQ(why, c.why) << c.what;
+  }
+}
+
+TEST(Uf2Check, MapsWhereEachFamilyEndsAndWhoItIsFor) {
+  const std::vector<uint8_t> file = uf2_file(concat(family_blocks(3), family_blocks(2, kOther)));
+  Uf2Map map;
+  std::string why;
+  ASSERT_TRUE(check_uf2(file.data(), file.size(), &map, &why)) << why;
+  ASSERT_EQ(map.families.size(), 2u);
+  EXPECT_EQ(map.families[0].end, 3u * 512);
+  EXPECT_EQ(map.families[1].end, 5u * 512);
+  // The board's family is complete once its three blocks are in; the other
+  // one needs the whole file.
+  EXPECT_FALSE(some_family_within(map, 3 * 512 - 1));
+  EXPECT_TRUE(some_family_within(map, 3 * 512));
+  EXPECT_TRUE(has_blocks_for(map, kBoard));
+  EXPECT_TRUE(has_blocks_for(map, kOther));
+  EXPECT_FALSE(has_blocks_for(map, 0x00ff6919));
+
+  uint32_t family = 0;
+  EXPECT_TRUE(block_family(file.data() + 3 * 512, 512, &family));
+  EXPECT_EQ(family, kOther);
+  EXPECT_FALSE(starts_with_uf2_block(file.data(), 511));
+  const std::vector<uint8_t> plain(512, 'x');
+  EXPECT_FALSE(starts_with_uf2_block(plain.data(), plain.size()));
+}
+
+}  // namespace
