@@ -70,7 +70,9 @@ TEST(Uf2Check, AcceptsSoundFilesAndSaysWhatIsWrongWithBrokenOnes) {
     std::string why;
     const bool ok = check_uf2(c.file.data(), c.file.size(), &map, &why);
     EXPECT_EQ(ok, c.why == nullptr) << c.what << ": " << why;
-    if (c.why != nullptr) EXPECT_EQ(why, c.why) << c.what;
+    if (c.why != nullptr) {
+      EXPECT_EQ(why, c.why) << c.what;
+    }
   }
 }
 
