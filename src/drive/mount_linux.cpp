@@ -1,0 +1,143 @@
+// Mounting a drive nobody mounted, for the one pass that looks at it: through
+// UDisks2 when it runs, else with mount(2) when the tool runs as root. The
+// drive is mounted read-only until its marker is found, so that a drive that
+// is not the board's is left exactly as it was (a writable FAT mount can
+// mark the volume dirty), and unmounted again when the pass is done with it.
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "drive/drives.h"
+#include "drive/udisks_linux.h"
+
+namespace {
+
+// mount(2) mounts on a directory of the tool's own under /run, which only
+// root can write and which is not kept across a reboot.
+constexpr char kMountPointTemplate[] = "/run/flashdrop.XXXXXX";
+constexpr size_t kMountPointPrefix = sizeof kMountPointTemplate - 7;  // up to the dot
+// No "flush" or "sync": the copy flushes every piece itself.
+constexpr char kVfatOptions[] = "shortname=mixed,utf8";
+constexpr unsigned long kMountFlags = MS_NOSUID | MS_NODEV | MS_NOEXEC;
+
+bool mounted_by_syscall(const Drive& drive) {
+  return drive.root.compare(0, kMountPointPrefix, kMountPointTemplate, kMountPointPrefix) == 0;
+}
+
+std::string errno_text() { return strerror(errno); }
+
+// A drive is not mounted again in every pass only to fail the same way: its
+// message is printed in the first pass alone.
+bool first_report(const std::string& device) {
+  static std::set<std::string> reported;
+  return reported.insert(device).second;
+}
+
+bool refuse(const Drive& drive, const std::string& line, std::string* message) {
+  if (first_report(drive.device)) *message = line;
+  return false;
+}
+
+bool mount_privately(Drive* drive, std::string* message) {
+  char dir[sizeof kMountPointTemplate];
+  memcpy(dir, kMountPointTemplate, sizeof dir);
+  if (mkdtemp(dir) == nullptr) {
+    return refuse(*drive, "Cannot mount " + drive->device + ": cannot create " +
+                              kMountPointTemplate + ": " + errno_text(), message);
+  }
+  if (mount(drive->device.c_str(), dir, "vfat", kMountFlags | MS_RDONLY, kVfatOptions) != 0) {
+    const std::string why = errno_text();
+    rmdir(dir);
+    return refuse(*drive, "Cannot mount " + drive->device + ": " + why, message);
+  }
+  drive->root = dir;
+  drive->attached_here = true;
+  return true;
+}
+
+// Once the board restarted its device node is gone; a plain unmount would
+// try to write to it.
+bool device_present(const std::string& device) {
+  struct stat st;
+  return stat(device.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+void unmount_privately(const Drive& drive) {
+  const int flags = device_present(drive.device) ? 0 : MNT_DETACH;
+  if (umount2(drive.root.c_str(), flags) != 0 && flags == 0) {
+    umount2(drive.root.c_str(), MNT_DETACH);
+  }
+  rmdir(drive.root.c_str());
+}
+
+bool remount_through_udisks(Drive* drive, std::string* why) {
+  if (!udisks_unmount(drive->device)) {
+    *why = "cannot mount " + drive->device + " writable: UDisks2 did not unmount it";
+    return false;
+  }
+  drive->attached_here = false;
+  std::string mount_point, error;
+  if (udisks_mount(drive->device, false, &mount_point, &error) != UdisksOutcome::kDone) {
+    *why = "cannot mount " + drive->device + " writable: " + error;
+    return false;
+  }
+  drive->root = mount_point;
+  drive->attached_here = true;
+  return true;
+}
+
+}  // namespace
+
+bool attach_drive(Drive* drive, std::string* message) {
+  if (drive->device.empty()) return true;
+  std::string mount_point, error;
+  switch (udisks_mount(drive->device, true, &mount_point, &error)) {
+    case UdisksOutcome::kDone:
+      drive->root = mount_point;
+      drive->attached_here = true;
+      return true;
+    case UdisksOutcome::kRefused:
+      return refuse(*drive,
+                    "Not allowed to mount " + drive->device + " through UDisks2 (" + error +
+                        "): allow org.freedesktop.udisks2.filesystem-mount with a polkit rule, "
+                        "or run flashdrop as root",
+                    message);
+    case UdisksOutcome::kFailed:
+      return refuse(*drive, "Cannot mount " + drive->device + ": " + error, message);
+    case UdisksOutcome::kUnavailable:
+      break;
+  }
+  if (geteuid() == 0) return mount_privately(drive, message);
+  return refuse(*drive,
+                drive->device +
+                    " is a removable FAT drive that nobody mounted: mount it, run flashdrop as "
+                    "root, or run UDisks2 so that flashdrop can mount it",
+                message);
+}
+
+bool make_drive_writable(Drive* drive, std::string* why) {
+  if (!drive->attached_here) return true;
+  if (!mounted_by_syscall(*drive)) return remount_through_udisks(drive, why);
+  // Without MS_RDONLY, MS_REMOUNT makes the mount writable in place.
+  if (mount(drive->device.c_str(), drive->root.c_str(), "vfat", MS_REMOUNT | kMountFlags,
+            kVfatOptions) != 0) {
+    *why = "cannot mount " + drive->device + " writable: " + errno_text();
+    return false;
+  }
+  return true;
+}
+
+void release_drive(Drive* drive) {
+  if (!drive->attached_here) return;
+  drive->attached_here = false;
+  if (mounted_by_syscall(*drive)) {
+    unmount_privately(*drive);
+  } else {
+    udisks_unmount(drive->device);  // gone with the board: UDisks2 cleans up itself
+  }
+}
