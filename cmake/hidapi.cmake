@@ -35,9 +35,27 @@ if(WIN32)
   flashdrop_add_hidapi()
   target_compile_options(hidapi_winapi PRIVATE -w)  # not our code to warn about
 
+  # hidapi.h marks every function dllexport whenever it is compiled for
+  # Windows, with no way to say that the library is static, and a program
+  # linking such a library exports those functions. Everything that includes
+  # hidapi.h here sees a copy whose export macro is empty, so flashdrop.exe
+  # (and the tests) carry no export table.
+  set(FLASHDROP_HIDAPI_HEADER_DIR ${CMAKE_BINARY_DIR}/hidapi-static-header)
+  file(READ ${FLASHDROP_HIDAPI_SOURCE_DIR}/hidapi/hidapi.h hidapi_header)
+  string(REPLACE "#define HID_API_EXPORT __declspec(dllexport)" "#define HID_API_EXPORT"
+    hidapi_static_header "${hidapi_header}")
+  if(hidapi_static_header STREQUAL hidapi_header)
+    message(FATAL_ERROR "hidapi.h no longer defines HID_API_EXPORT as expected: "
+      "see cmake/hidapi.cmake")
+  endif()
+  file(WRITE ${FLASHDROP_HIDAPI_HEADER_DIR}/hidapi.h.new "${hidapi_static_header}")
+  configure_file(${FLASHDROP_HIDAPI_HEADER_DIR}/hidapi.h.new
+    ${FLASHDROP_HIDAPI_HEADER_DIR}/hidapi.h COPYONLY)  # rewritten only when it changes
+  target_include_directories(hidapi_winapi BEFORE PRIVATE ${FLASHDROP_HIDAPI_HEADER_DIR})
+
   add_library(flashdrop_hidapi_headers INTERFACE)
   target_include_directories(flashdrop_hidapi_headers INTERFACE
-    ${FLASHDROP_HIDAPI_SOURCE_DIR}/hidapi)
+    ${FLASHDROP_HIDAPI_HEADER_DIR} ${FLASHDROP_HIDAPI_SOURCE_DIR}/hidapi)
   add_library(flashdrop_hidapi INTERFACE)
   target_link_libraries(flashdrop_hidapi INTERFACE hidapi::winapi)
 else()
