@@ -1,6 +1,6 @@
 // The Windows drive layer against real drives, files and the command
-// interpreter's copy, under wine: the test prefix maps R: as a removable drive
-// (tests/wine/wine.cmake).
+// interpreter's copy, under wine: the test prefix maps R: as a removable
+// drive and H: as a fixed one (tests/wine/wine.cmake).
 #include <direct.h>
 #include <io.h>
 #include <windows.h>
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 namespace {
 
 const char kRemovable[] = "R:\\";
+const char kFixed[] = "H:\\";
 
 std::string read_file(const std::string& path) {
   std::string data;
@@ -36,6 +38,21 @@ void write_file(const std::string& path, const std::string& data) {
   fclose(f);
 }
 
+// The path for the wide file functions, with the prefix that lifts their
+// MAX_PATH limit, for the test's own files; `path` must be absolute ASCII.
+std::wstring unlimited(const std::string& path) {
+  return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+void write_long_path_file(const std::string& path, const std::string& data) {
+  const HANDLE file = CreateFileW(unlimited(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+  DWORD written = 0;
+  WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // A firmware image's bytes: zeros, line ends and ^Z, which a text-mode copy
@@ -48,7 +65,7 @@ std::string image() {
   return data;
 }
 
-// Source files in a folder of their own; whatever lands on R: is removed.
+// Source files in a folder of their own; whatever lands on R: or H: is removed.
 class DrivesWin32Test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -57,15 +74,19 @@ class DrivesWin32Test : public ::testing::Test {
     source_dir_ = std::string(temp.data()) + "flashdrop-" + std::to_string(GetCurrentProcessId()) +
                   "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     _mkdir(source_dir_.c_str());
+    folders_.push_back(source_dir_);
   }
 
   void TearDown() override {
+    for (SourceFile& file : opened_) close_source(&file);
     for (const std::string& path : on_drive_) {
       remove(path.c_str());
       _rmdir(path.c_str());
     }
-    for (const std::string& path : sources_) remove(path.c_str());
-    _rmdir(source_dir_.c_str());
+    for (const std::string& path : sources_) DeleteFileW(unlimited(path).c_str());
+    for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) {
+      RemoveDirectoryW(unlimited(*folder).c_str());
+    }
   }
 
   std::string source(const std::string& name, const std::string& data) {
@@ -75,21 +96,55 @@ class DrivesWin32Test : public ::testing::Test {
     return path;
   }
 
-  std::string on_drive(const std::string& name) {
-    on_drive_.push_back(kRemovable + name);
+  std::string on_drive(const std::string& name, const std::string& root = kRemovable) {
+    on_drive_.push_back(root + name);
     return on_drive_.back();
   }
 
+  // Opens `path` with open_source; closed at the end of the test.
+  const SourceFile& opened(const std::string& path) {
+    opened_.emplace_back();
+    std::string why;
+    EXPECT_TRUE(open_source(path.c_str(), &opened_.back(), &why)) << why;
+    return opened_.back();
+  }
+
+  CopyResult copy(const SourceFile& file, const std::string& root = kRemovable) {
+    return copy_to_drive(file, {}, {}, root);
+  }
+
+  // A folder nested in the source folder, its path at least `length` long.
+  std::string deep_folder(size_t length) {
+    std::string path = source_dir_;
+    while (path.size() < length) {
+      path += "\\" + std::string(50, 'd');
+      EXPECT_TRUE(CreateDirectoryW(unlimited(path).c_str(), nullptr)) << path;
+      folders_.push_back(path);
+    }
+    return path;
+  }
+
   std::string source_dir_;
+  std::vector<std::string> folders_;
   std::vector<std::string> sources_;
   std::vector<std::string> on_drive_;
+  std::deque<SourceFile> opened_;  // references to its elements stay valid
 };
 
 TEST_F(DrivesWin32Test, ListsTheRemovableDrivesOnly) {
+  std::vector<Drive> drives;
+  ASSERT_TRUE(list_removable_drives(&drives));
   std::vector<std::string> roots;
-  ASSERT_TRUE(list_removable_drives(&roots));
+  for (Drive& drive : drives) {
+    std::string message = "unchanged";
+    EXPECT_TRUE(attach_drive(&drive, &message));  // nothing to mount on Windows
+    EXPECT_EQ(message, "");
+    EXPECT_TRUE(make_drive_writable(&drive, &message));
+    roots.push_back(drive.root);
+  }
   EXPECT_NE(std::find(roots.begin(), roots.end(), kRemovable), roots.end());
-  EXPECT_EQ(std::find(roots.begin(), roots.end(), "C:\\"), roots.end());  // fixed disks
+  EXPECT_EQ(std::find(roots.begin(), roots.end(), kFixed), roots.end());
+  EXPECT_EQ(std::find(roots.begin(), roots.end(), "C:\\"), roots.end());
   EXPECT_EQ(std::find(roots.begin(), roots.end(), "Z:\\"), roots.end());
 }
 
@@ -109,69 +164,247 @@ TEST_F(DrivesWin32Test, ADirectoryOfTheMarkersNameCounts) {
   EXPECT_EQ(found.name, "0000002A.ID");
 }
 
+TEST_F(DrivesWin32Test, ReadsTheFirstBytesOfARegularFileInTheRoot) {
+  const std::string head = image().substr(0, 512);
+  write_file(on_drive("current.uf2"), image());
+  write_file(on_drive("SHORT.UF2"), "short");
+  ASSERT_EQ(_mkdir(on_drive("DIR.UF2").c_str()), 0);
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(read_drive_file(kRemovable, "CURRENT.UF2", 512, &bytes));
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), head);
+  ASSERT_TRUE(read_drive_file(kRemovable, "SHORT.UF2", 512, &bytes));
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "short");
+  EXPECT_FALSE(read_drive_file(kRemovable, "DIR.UF2", 512, &bytes));
+  EXPECT_FALSE(read_drive_file(kRemovable, "MISSING.UF2", 512, &bytes));
+}
+
+// What the name alone refuses, before anything is opened, and what the file
+// system then says. Accepted names are made as files first.
+TEST_F(DrivesWin32Test, FileNameRules) {
+  auto refused = [](const std::string& name, const std::string& reason) {
+    return "Refused file name " + name + ": " + reason;
+  };
+  const std::string quote = "a double quote cannot stand in the copy command line";
+  const std::string percent = "the command interpreter could replace the text between its % signs";
+  const std::string control =
+      "Refused file name: a control character cannot stand in the copy command line";
+  const std::string wildcard = "no file matches it (* and ? are wildcards)";
+  const std::string device_path = "a device path is not a file to copy";
+  auto device = [](const std::string& name) { return name + " is a device on Windows, not a file"; };
+  const std::string long_name = deep_folder(260) + "\\fw.uf2";
+  struct Case {
+    std::string name, expected;  // expected empty: accepted
+  };
+  const Case cases[] = {
+      {"fw\".uf2", refused("fw\".uf2", quote)},
+      {"fw.uf2\" & del x & \"", refused("fw.uf2\" & del x & \"", quote)},
+      {"line\nbreak.uf2", control},
+      {"tab\t.uf2", control},
+      {"esc\x1b.uf2", control},
+      {"del\x7f.uf2", control},
+      {"%PATH%.uf2", refused("%PATH%.uf2", percent)},
+      {"fw%CD%x.uf2", refused("fw%CD%x.uf2", percent)},
+      {"a%b%c.uf2", refused("a%b%c.uf2", percent)},
+      {"%%PATH%.uf2", refused("%%PATH%.uf2", percent)},
+      {"x%.uf2%", refused("x%.uf2%", percent)},
+      {"50%% %x%.uf2", refused("50%% %x%.uf2", percent)},
+      {"none*.uf2", refused("none*.uf2", wildcard)},
+      {"fw?.uf2", refused("fw?.uf2", wildcard)},
+      {"\\\\.\\COM5", refused("\\\\.\\COM5", device_path)},
+      {"//./PhysicalDrive0", refused("//./PhysicalDrive0", device_path)},
+      {"\\\\?\\C:\\fw.uf2", refused("\\\\?\\C:\\fw.uf2", device_path)},
+      {"NUL", refused("NUL", device("NUL"))},
+      {"nul.uf2", refused("nul.uf2", device("NUL"))},
+      {"Nul.tar.gz", refused("Nul.tar.gz", device("NUL"))},
+      {"aux", refused("aux", device("AUX"))},
+      {"CON.uf2", refused("CON.uf2", device("CON"))},
+      {"prn:", refused("prn:", device("PRN"))},
+      {"COM5", refused("COM5", device("COM5"))},
+      {"com5.uf2", refused("com5.uf2", device("COM5"))},
+      {"C:\\x\\com5.uf2", refused("C:\\x\\com5.uf2", device("COM5"))},
+      {"lpt9 .uf2", refused("lpt9 .uf2", device("LPT9"))},
+      {"LPT1...", refused("LPT1...", device("LPT1"))},
+      {"con \\fw.uf2", refused("con \\fw.uf2", device("CON"))},
+      {"com\xC2\xB9.uf2", refused("com\xC2\xB9.uf2", device("COM\xC2\xB9"))},  // UTF-8 ¹
+      {"LPT\xB3", refused("LPT\xB3", device("LPT\xB3"))},                    // Windows-1252 ³
+      {long_name, refused(long_name, "its full path is " + std::to_string(long_name.size()) +
+                                         " characters long, and copy takes at most 259")},
+      {source_dir_ + "\\missing.uf2", refused(source_dir_ + "\\missing.uf2", "no such file")},
+      {source_dir_ + "\\no\\fw.uf2", refused(source_dir_ + "\\no\\fw.uf2", "no such file")},
+      {"a|b<c>d.uf2", refused("a|b<c>d.uf2", "no such file")},  // | < > are in no file name
+      {source_dir_, refused(source_dir_, "it is a folder, not a file")},
+      {"fw 1.uf2", ""},
+      {"100%.uf2", ""},
+      {"50%%.uf2", ""},
+      {"%%%", ""},
+      {"%", ""},
+      {"a%%%b.uf2", ""},
+      {"d ! e!.uf2", ""},
+      {"\xe5\x9b\xba\xe4\xbb\xb6.uf2", ""},
+      {"console.uf2", ""},
+      {"auxiliary.uf2", ""},
+      {"nul1.uf2", ""},
+      {"com10.uf2", ""},
+      {"com0.uf2", ""},
+      {"lpt.uf2", ""},
+      {"fw.nul", ""},
+  };
+  for (const Case& c : cases) {
+    std::string path = c.name;
+    if (c.expected.empty()) path = source(c.name, "image of " + c.name);
+    SourceFile file;
+    std::string why;
+    const bool opened = open_source(path.c_str(), &file, &why);
+    EXPECT_EQ(opened, c.expected.empty()) << c.name << ": " << why;
+    if (opened) {
+      EXPECT_EQ(file.name, path);
+      EXPECT_EQ(file.size, ("image of " + c.name).size()) << c.name;
+      close_source(&file);
+      EXPECT_EQ(file.handle, -1);
+    } else {
+      EXPECT_EQ(why, c.expected);
+    }
+  }
+}
+
 TEST_F(DrivesWin32Test, CopyPutsTheFileByteForByteIntoTheRootUnderItsOwnName) {
   const std::string data = image();
-  const std::string path = source("fw.uf2", data);
-  std::string why;
-  ASSERT_TRUE(copy_to_drive(path, kRemovable, &why)) << why;
+  const SourceFile& file = opened(source("fw.uf2", data));
+  char middle[100];
+  ASSERT_EQ(read_source_at(file, 2000, middle, sizeof middle), 100);
+  EXPECT_EQ(std::string(middle, 100), data.substr(2000, 100));
+  EXPECT_EQ(read_source_at(file, data.size(), middle, sizeof middle), 0);
+
+  const CopyResult result = copy(file);
+  EXPECT_TRUE(result.ok) << result.error;
+  EXPECT_TRUE(result.acknowledged_known);
+  EXPECT_EQ(result.acknowledged, data.size());
   EXPECT_EQ(read_file(on_drive("fw.uf2")), data);
 }
 
-TEST_F(DrivesWin32Test, CopyReplacesAFileOfTheSameName) {
+TEST_F(DrivesWin32Test, CopyReplacesAFileOfTheSameNameWhateverCopycmdSays) {
   write_file(on_drive("fw.uf2"), "an older image");
-  const std::string path = source("fw.uf2", image());
-  std::string why;
-  ASSERT_TRUE(copy_to_drive(path, kRemovable, &why)) << why;
+  ASSERT_TRUE(SetEnvironmentVariableA("COPYCMD", "/-Y"));  // copy would ask, and wait
+  const CopyResult result = copy(opened(source("fw.uf2", image())));
+  EXPECT_TRUE(result.ok) << result.error;
   EXPECT_EQ(read_file(kRemovable + std::string("fw.uf2")), image());
+  char value[16] = "";
+  GetEnvironmentVariableA("COPYCMD", value, sizeof value);
+  EXPECT_STREQ(value, "/-Y");  // set for that copy only
+  SetEnvironmentVariableA("COPYCMD", nullptr);
 }
 
 TEST_F(DrivesWin32Test, NamesThatQuotesProtectCopyIntact) {
-  // | < > are no characters of Windows file names; they are accepted and
-  // leave the interpreter as plain text too (see the CLI tests).
+  // ! is plain text too: the interpreter runs with delayed expansion off.
   const char* names[] = {
-      "fw 1.uf2", "a & echo INJECTED.uf2", "c ^ d.uf2", "d ! e.uf2",
-      "(e) f.uf2", "100%.uf2",             "50%%.uf2",  "a;b,c=d.uf2",
+      "fw 1.uf2", "a & echo INJECTED.uf2", "c ^ d.uf2", "d ! e.uf2", "fw!ComSpec!.uf2",
+      "(e) f.uf2", "100%.uf2", "50%%.uf2", "a;b,c=d.uf2",
   };
   for (const char* name : names) {
     const std::string data = std::string("image of ") + name;
-    const std::string path = source(name, data);
-    std::string why;
-    EXPECT_TRUE(copy_source_acceptable(path.c_str(), &why)) << name << ": " << why;
-    EXPECT_TRUE(copy_to_drive(path, kRemovable, &why)) << name << ": " << why;
+    const CopyResult result = copy(opened(source(name, data)));
+    EXPECT_TRUE(result.ok) << name << ": " << result.error;
     EXPECT_EQ(read_file(on_drive(name)), data) << name;
   }
 }
 
-TEST_F(DrivesWin32Test, AMissingSourceIsAFailedCopy) {
-  std::string why;
-  EXPECT_FALSE(copy_to_drive(source_dir_ + "\\missing.uf2", kRemovable, &why));
-  EXPECT_EQ(why, "copy ended with status 1");
-  EXPECT_FALSE(exists(kRemovable + std::string("missing.uf2")));
+TEST_F(DrivesWin32Test, ASourceGoneBeforeTheCopyIsAFailedCopyOfUnknownExtent) {
+  SourceFile gone;
+  gone.name = source_dir_ + "\\gone.uf2";
+  gone.size = 5;
+  const CopyResult result = copy(gone);
+  EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(result.acknowledged_known);
+  EXPECT_EQ(result.error, "copy ended with status 1");
+  EXPECT_FALSE(exists(kRemovable + std::string("gone.uf2")));
 }
 
-TEST(CopySourceTest, RefusesWhatTheCommandLineCannotCarryUnchanged) {
-  const char* refused[] = {
-      "fw\".uf2",            "fw.uf2\" & del x & \"", "line\nbreak.uf2", "tab\t.uf2",
-      "esc\x1b.uf2",         "del\x7f.uf2",          "%PATH%.uf2",      "fw%CD%x.uf2",
-      "a%b%c.uf2",           "%%PATH%.uf2",          "x%.uf2%",         "50%% %x%.uf2",
+// copy ends with status 0 after "File name is too long.", and a file that
+// changed after it was opened is copied as it is now.
+TEST_F(DrivesWin32Test, ASuccessIsCheckedOnTheDrive) {
+  SourceFile too_long;  // open_source refuses it; the check is the second guard
+  too_long.name = deep_folder(270) + "\\fw.uf2";
+  too_long.size = 4;
+  write_long_path_file(too_long.name, "long");
+  sources_.push_back(too_long.name);
+  CopyResult result = copy(too_long);
+  EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(result.acknowledged_known);
+  EXPECT_EQ(result.error, "copy reported success but R:\\fw.uf2 is not on the drive");
+
+  const std::string path = source("grown.uf2", "0123456789");
+  const SourceFile& grown = opened(path);
+  write_file(path, "0123456789 and more");
+  result = copy(grown);
+  EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(result.acknowledged_known);
+  EXPECT_EQ(result.error, "copy reported success but R:\\grown.uf2 holds 19 bytes, expected 10");
+  on_drive("grown.uf2");
+}
+
+TEST_F(DrivesWin32Test, DiscardCopyRemovesOnlyAPartialImage) {
+  const SourceFile& partial = opened(source("partial.uf2", image()));
+  const SourceFile& whole = opened(source("whole.uf2", image()));
+  const SourceFile& folder = opened(source("folder.uf2", image()));
+  const SourceFile& absent = opened(source("absent.uf2", image()));
+  write_file(on_drive("partial.uf2"), image().substr(0, 1024));
+  write_file(on_drive("whole.uf2"), image());
+  ASSERT_EQ(_mkdir(on_drive("folder.uf2").c_str()), 0);
+  for (const SourceFile* file : {&partial, &whole, &folder, &absent}) {
+    discard_copy(*file, kRemovable);
+  }
+  EXPECT_FALSE(exists(kRemovable + std::string("partial.uf2")));
+  EXPECT_EQ(read_file(kRemovable + std::string("whole.uf2")), image());
+  EXPECT_TRUE(exists(kRemovable + std::string("folder.uf2")));
+  EXPECT_FALSE(exists(kRemovable + std::string("absent.uf2")));
+}
+
+TEST_F(DrivesWin32Test, TellsWhetherTheDriveIsStillThere) {
+  write_file(on_drive("INFO_UF2.TXT"), "m");
+  write_file(on_drive("INFO_UF2.TXT", kFixed), "m");
+  const DriveIdentity removable = identify_drive(kRemovable);
+  const DriveIdentity fixed = identify_drive(kFixed);
+  ASSERT_TRUE(removable.known);
+  DriveIdentity other = removable;
+  other.id ^= 1;
+  const DriveIdentity unknown{};
+  struct Case {
+    const char* what;
+    std::string root, marker;
+    DriveIdentity identity;
+    bool there;
   };
-  for (const char* name : refused) {
-    std::string why;
-    EXPECT_FALSE(copy_source_acceptable(name, &why)) << name;
-    EXPECT_EQ(why.rfind("Refused file name", 0), 0u) << why;
-    EXPECT_EQ(why.find('\n'), std::string::npos) << why;  // one line
+  const Case cases[] = {
+      {"the same drive with its marker", kRemovable, "INFO_UF2.TXT", removable, true},
+      {"marker in another letter case", kRemovable, "info_uf2.txt", removable, true},
+      {"no volume known before: the marker decides", kRemovable, "INFO_UF2.TXT", unknown, true},
+      {"the marker is gone", kRemovable, "0000002A.ID", removable, false},
+      {"another volume under the letter", kRemovable, "INFO_UF2.TXT", other, false},
+      {"not a removable drive", kFixed, "INFO_UF2.TXT", fixed, false},
+      {"no drive at all", "Q:\\", "INFO_UF2.TXT", unknown, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(drive_still_there(c.root, c.marker, c.identity), c.there) << c.what;
   }
 }
 
-TEST(CopySourceTest, AcceptsPercentSignsThatCannotEncloseAName) {
-  const char* accepted[] = {
-      "fw.uf2", "100%.uf2", "50%%.uf2", "%%%", "%", "a%%%b.uf2", "a|b<c>d.uf2",
-      "\xe5\x9b\xba\xe4\xbb\xb6.uf2",
-  };
-  for (const char* name : accepted) {
-    std::string why;
-    EXPECT_TRUE(copy_source_acceptable(name, &why)) << name << ": " << why;
-  }
+TEST_F(DrivesWin32Test, TheInterpreterIsComSpecElseTheSystemOne) {
+  char saved[MAX_PATH] = "";
+  GetEnvironmentVariableA("ComSpec", saved, MAX_PATH);
+  const SourceFile& file = opened(source("fw.uf2", "fw"));
+  on_drive("fw.uf2");
+
+  SetEnvironmentVariableA("ComSpec", "C:\\nowhere\\cmd.exe");
+  CopyResult result = copy(file);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.error.rfind("cannot run the command interpreter C:\\nowhere\\cmd.exe: ", 0), 0u)
+      << result.error;
+
+  SetEnvironmentVariableA("ComSpec", nullptr);
+  result = copy(file);
+  SetEnvironmentVariableA("ComSpec", saved);
+  EXPECT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(read_file(kRemovable + std::string("fw.uf2")), "fw");
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """flashdrop.exe run under wine as a user runs it, output compared byte for byte.
 
-Usage: test_cli_wine.py PATH-TO-flashdrop.exe
+Usage: test_cli_wine.py PATH-TO-flashdrop.exe PATH-TO-interpreter_standin.exe
 
-Two hermetic prefixes: one without removable drives, and one whose removable
-drives E: and F: and fixed drive H: are temporary folders. A drive whose folder
-does not exist is a removable drive without a medium; creating the folder, or
-the marker in it, plays the bootloader drive appearing. The exe is run from T:,
-its own folder, so that argv[0] is T:\\flashdrop.exe. Windows text mode ends
-lines with \\r\\n; the expected texts are written with \\n and converted.
+Three hermetic prefixes: one without removable drives; one whose removable
+drives E: and F: and fixed drive H: are temporary folders, with COM5 on a
+pseudo-terminal; and one whose command interpreter applies the registry's
+AutoRun and DelayedExpansion values as Windows's does (see InterpreterTest). A
+drive whose folder does not exist is a removable drive without a medium;
+creating the folder, or the marker in it, plays the bootloader drive
+appearing. The exe is run from T:, its own folder, so that argv[0] is
+T:\\flashdrop.exe. Windows text mode ends lines with \\r\\n; the expected texts
+are written with \\n and converted.
 """
 import os
 import shutil
@@ -26,6 +29,7 @@ from winehelper import WinePrefix  # noqa: E402
 from test_cli import OPTIONS_TEXT, VERSION_TEXT, usage  # noqa: E402
 
 TOOL = None
+INTERPRETER = None
 ARGV0 = "T:\\flashdrop.exe"
 BUILTIN_USAGE = usage("flashdrop.exe")
 CHINESE_NAME = "\u56fa\u4ef6.uf2"  # two CJK characters: "??.uf2" in a legacy code page
@@ -46,7 +50,13 @@ class Plain:
 
 
 class WithDrives:
-    """A prefix with removable E: and F: and fixed H: on temporary folders."""
+    """A prefix with removable E: and F: and fixed H: on temporary folders, COM5 a pty."""
+    prefix = None
+    folders = {}
+
+
+class WithInterpreter:
+    """A prefix with removable E:, whose %ComSpec% applies AutoRun and DelayedExpansion."""
     prefix = None
     folders = {}
 
@@ -64,14 +74,31 @@ def setUpModule():
         WithDrives.folders[letter] = folder
         WithDrives.prefix.map_drive(letter, folder, kind)
     WithDrives.prefix.map_drive("t", tool_dir, "hd")
+    WithDrives.com5 = WithDrives.prefix.map_com(5)  # copy "COM5" would read it forever
     WithDrives.prefix.start()
+
+    WithInterpreter.root = tempfile.mkdtemp(prefix="flashdrop-wine-interpreter-")
+    WithInterpreter.prefix = WinePrefix().__enter__()
+    WithInterpreter.folders["e"] = os.path.join(WithInterpreter.root, "e")
+    WithInterpreter.prefix.map_drive("e", WithInterpreter.folders["e"])
+    WithInterpreter.prefix.map_drive("t", tool_dir, "hd")
+    WithInterpreter.prefix.start()
+    WithInterpreter.autorun_log = os.path.join(WithInterpreter.root, "autorun.log")
+    WithInterpreter.started_log = os.path.join(WithInterpreter.root, "started.log")
+    wine = WithInterpreter.prefix
+    wine.set_registry("HKCU\\Environment", "ComSpec", wine.windows_path(INTERPRETER))
+    key = "HKCU\\Software\\Microsoft\\Command Processor"
+    wine.set_registry(key, "AutoRun", "echo AUTORUN>> " + wine.windows_path(WithInterpreter.autorun_log))
+    wine.set_registry(key, "DelayedExpansion", 1)
 
 
 def tearDownModule():
-    for prefix in (Plain.prefix, WithDrives.prefix):
+    for prefix in (Plain.prefix, WithDrives.prefix, WithInterpreter.prefix):
         if prefix is not None:
             prefix.__exit__(None, None, None)
-    shutil.rmtree(WithDrives.root, ignore_errors=True)
+    for holder in (WithDrives, WithInterpreter):
+        if hasattr(holder, "root"):
+            shutil.rmtree(holder.root, ignore_errors=True)
 
 
 class WineTestCase(unittest.TestCase):
@@ -100,6 +127,10 @@ class WineTestCase(unittest.TestCase):
 
 
 class UsageTest(WineTestCase):
+    def setUp(self):
+        super().setUp()
+        self.source("fw.uf2", b"fw")
+
     def test_no_argument_prints_usage_with_builtin_name(self):
         self.assert_run(self.run_tool(), 1, BUILTIN_USAGE)
 
@@ -111,9 +142,12 @@ class UsageTest(WineTestCase):
                         "Need set input file, exit\n" + usage(ARGV0))
 
     def test_version_with_operands_lists_them_and_goes_on(self):
-        self.assert_run(self.run_tool("-v", "a.uf2", "b.uf2"), 2,
-                        "Argument: a.uf2\nArgument: b.uf2\n" + VERSION_TEXT + BUILTIN_USAGE
+        self.assert_run(self.run_tool("-v", "fw.uf2"), 2,
+                        "Argument: fw.uf2\n" + VERSION_TEXT + BUILTIN_USAGE
                         + "No bootloader drive found\n")
+        self.assert_run(self.run_tool("-v", "a.uf2", "b.uf2"), 1,
+                        "Argument: a.uf2\nArgument: b.uf2\n" + VERSION_TEXT + BUILTIN_USAGE
+                        + "Refused file name: one file is needed, 2 were given: a.uf2 b.uf2\n")
 
     def test_version_without_operand(self):
         self.assert_run(self.run_tool("-v"), 1, VERSION_TEXT + BUILTIN_USAGE
@@ -147,6 +181,10 @@ class UsageTest(WineTestCase):
 
 
 class NoDriveTest(WineTestCase):
+    def setUp(self):
+        super().setUp()
+        self.source("fw.uf2", b"fw")
+
     def test_no_drive_counts_down_and_ends_with_status_2(self):
         start = time.monotonic()
         result = self.run_tool("-t", "2", "fw.uf2")
@@ -264,14 +302,6 @@ class DriveTest(WineTestCase):
                         'copy "fw.uf2" E:\\\n')
         self.assertEqual(self.on_drive("e")["fw.uf2"], image(5))
 
-    def test_missing_source_is_a_failed_copy_with_status_3(self):
-        self.drive("e", ("INFO_UF2.TXT", b"m"))
-        result = self.run_tool("-t", "5", "missing.uf2")
-        self.assert_run(result, 3, "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
-                        'copy "missing.uf2" E:\\\nCopy failed: copy ended with status 1\n',
-                        stderr=None)
-        self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m"})
-
     def test_file_name_with_spaces_in_a_folder_with_spaces(self):
         self.drive("e", ("INFO_UF2.TXT", b"m"))
         self.source("build out/my fw 1.uf2", b"spaced")
@@ -298,10 +328,11 @@ class DriveTest(WineTestCase):
         self.assert_run(self.run_tool("-t", "0", "*.uf2"), 0,
                         "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
                         'copy "blink.uf2" E:\\\n')
-        # A pattern that matches nothing stays as typed, and copy finds nothing.
-        result = self.run_tool("-t", "0", "none*.uf2")
-        self.assertEqual(result.returncode, 3)
-        self.assertIn(b'copy "none*.uf2" E:\\\r\n', result.stdout)
+        # A pattern that matches two files gives two operands: one is needed.
+        self.source("fw.uf2", b"fw")
+        self.assert_run(self.run_tool("-t", "0", "*.uf2"), 1,
+                        "Refused file name: one file is needed, 2 were given: blink.uf2 fw.uf2\n")
+        self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m", "blink.uf2": b"blink"})
 
     def test_shell_characters_in_the_name_run_nothing_and_copy_the_file(self):
         self.drive("e", ("INFO_UF2.TXT", b"m"))
@@ -315,36 +346,118 @@ class DriveTest(WineTestCase):
                 self.assertEqual(self.on_drive("e")[name], name.encode())
 
     def test_pipe_in_the_name_runs_nothing(self):
-        # | is no file name character on Windows: the copy fails, nothing runs.
+        # | is no file name character on Windows: no such file, nothing runs.
         self.drive("e", ("INFO_UF2.TXT", b"m"))
         result = self.run_tool("-t", "0", "fw.uf2 | echo INJECTED")
-        self.assertEqual(result.returncode, 3)
+        self.assert_run(result, 1, "Refused file name fw.uf2 | echo INJECTED: no such file\n")
         self.assertNotIn(b"INJECTED\r\n", result.stdout)
         self.assertNotIn(b"INJECTED", result.stderr)
         self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m"})
 
-    def test_names_the_command_line_cannot_carry_are_refused_before_the_search(self):
+    def test_names_that_cannot_be_copied_are_refused_before_anything_runs(self):
+        # Before: a folder copied every file in it, NUL and nul.uf2 copied
+        # nothing with status 0, AUX and COM5 (here a pseudo-terminal) held
+        # copy forever, a path too long for copy ended with status 0 after
+        # "File name is too long.", and a pattern that matched nothing went
+        # to copy as a pattern. -s COM9 shows that no trigger runs either.
         self.drive("e", ("INFO_UF2.TXT", b"m"))
         self.source("decoy.uf2", b"the decoy")
         self.source("fw.uf2", b"fw")
+        self.source("firmware/a.uf2", b"a")
+        self.source("firmware/b.uf2", b"b")
+        deep = "\\".join(["d" * 60] * 4) + "\\fw.uf2"
+        self.source(deep.replace("\\", "/"), b"deep")
+        deep_length = len(self.prefix_class.prefix.windows_path(self.work)) + 1 + len(deep)
+        device = "{} is a device on Windows, not a file"
         cases = (
             ('fw.uf2" & echo INJECTED & "x.uf2',
-             'Refused file name fw.uf2" & echo INJECTED & "x.uf2: '
-             "a double quote cannot stand in the copy command line\n"),
-            ("%FWNAME%.uf2",
-             "Refused file name %FWNAME%.uf2: "
-             "the command interpreter could replace the text between its % signs\n"),
-            ("fw.uf2\n& echo INJECTED",
-             "Refused file name: a control character cannot stand in the copy command line\n"),
+             "a double quote cannot stand in the copy command line"),
+            ("%FWNAME%.uf2", "the command interpreter could replace the text between its % signs"),
+            ("fw.uf2\n& echo INJECTED", None),
+            ("firmware", "it is a folder, not a file"),
+            ("NUL", device.format("NUL")),
+            ("nul.uf2", device.format("NUL")),
+            ("AUX", device.format("AUX")),
+            ("COM5", device.format("COM5")),
+            ("com5.uf2", device.format("COM5")),
+            (deep, f"its full path is {deep_length} characters long, and copy takes at most 259"),
+            ("none*.uf2", "no file matches it (* and ? are wildcards)"),
+            ("fw?.uf2", "no file matches it (* and ? are wildcards)"),
+            ("missing.uf2", "no such file"),
         )
-        for name, message in cases:
+        for name, reason in cases:
             with self.subTest(name=name):
+                start = time.monotonic()
                 result = self.run_tool("-s", "COM9", "-t", "0", name,
-                                       env={"FWNAME": "decoy"})
+                                       env={"FWNAME": "decoy"}, timeout=30)
+                message = (f"Refused file name {name}: {reason}\n" if reason else
+                           "Refused file name: a control character cannot stand in the copy "
+                           "command line\n")
                 self.assert_run(result, 1, message)  # no trigger, no search
+                self.assertLess(time.monotonic() - start, 10)
                 self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m"})
+
+
+class InterpreterTest(WineTestCase):
+    """The copy runs as %ComSpec% /d /v:off /c <copy line>.
+
+    Windows's interpreter runs the AutoRun command of HKCU\\Software\\Microsoft\\
+    Command Processor before any command unless given /d, and with
+    DelayedExpansion=1 there takes !NAME! for a variable unless given /v:off.
+    Wine's cmd.exe reads neither value, so this prefix's %ComSpec% is a stand-in
+    that applies both as Windows's does, then runs wine's cmd.exe
+    (interpreter_standin_win32.cpp), with AutoRun appending to a log and
+    DelayedExpansion on.
+    """
+    prefix_class = WithInterpreter
+    NAME = "fw!FLASHDROP_BANG!.uf2"
+    ENV = {"FLASHDROP_BANG": "decoy"}
+
+    def setUp(self):
+        super().setUp()
+        folder = WithInterpreter.folders["e"]
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        with open(os.path.join(folder, "INFO_UF2.TXT"), "wb") as f:
+            f.write(b"m")
+        for log in (WithInterpreter.autorun_log, WithInterpreter.started_log):
+            if os.path.exists(log):
+                os.remove(log)
+        self.source(self.NAME, b"the right image")
+        self.source("fwdecoy.uf2", b"the decoy")
+        self.env = dict(self.ENV, FLASHDROP_INTERPRETER_LOG=self.prefix_class.prefix.windows_path(
+            WithInterpreter.started_log))
+
+    def read(self, path):
+        if not os.path.exists(path):
+            return b""
+        with open(path, "rb") as f:
+            return f.read()
+
+    def on_drive(self):
+        folder = WithInterpreter.folders["e"]
+        return {name: self.read(os.path.join(folder, name)) for name in os.listdir(folder)}
+
+    def test_the_stand_in_applies_the_registry_without_the_switches(self):
+        # The control: started plainly, it runs AutoRun and expands the name.
+        result = self.prefix_class.prefix.run(INTERPRETER, "/c", "copy", self.NAME, "E:\\",
+                                              cwd=self.work, env=self.env)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.read(WithInterpreter.autorun_log).strip(), b"AUTORUN")
+        self.assertEqual(self.on_drive(), {"INFO_UF2.TXT": b"m", "fwdecoy.uf2": b"the decoy"})
+
+    def test_autorun_does_not_run_and_the_name_is_copied_intact(self):
+        self.assert_run(self.run_tool("-t", "0", self.NAME, env=self.env), 0,
+                        "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+                        f'copy "{self.NAME}" E:\\\n')
+        self.assertEqual(self.on_drive(), {"INFO_UF2.TXT": b"m", self.NAME: b"the right image"})
+        self.assertEqual(self.read(WithInterpreter.autorun_log), b"")
+        started = self.read(WithInterpreter.started_log).decode().splitlines()
+        self.assertEqual(len(started), 1, started)  # flashdrop ran the copy through %ComSpec%
+        self.assertTrue(started[0].endswith(f'/c copy "{self.NAME}" E:\\'), started)
 
 
 if __name__ == "__main__":
     TOOL = os.path.abspath(sys.argv.pop(1))
+    INTERPRETER = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

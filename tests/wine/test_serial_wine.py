@@ -5,12 +5,15 @@ Usage: test_serial_wine.py PATH-TO-flashdrop.exe
 
 COM5 and COM6 are pseudo-terminals whose other end the test holds; COM7 is not
 mapped, so it plays a missing port (COM1 and COM2 are the host's own ports in
-every prefix and stay untouched). The exe runs from T:, its own folder. Wine
+every prefix and stay untouched). The exe runs from T:, its own folder, in a
+temporary folder that holds the fw.uf2 it is given. Wine
 applies only its list of standard speeds (an odd speed becomes 38400 while the
 call succeeds), so odd speeds are left to the Linux tests of the port layer.
 """
 import os
+import shutil
 import sys
+import tempfile
 import termios
 import time
 import unittest
@@ -25,6 +28,7 @@ ARGV0 = "T:\\flashdrop.exe"
 NO_DRIVE = "No bootloader drive found\n"
 PREFIX = None
 PORTS = {}
+WORK = None
 
 
 def crlf(text):
@@ -36,7 +40,10 @@ def opened_closed(port, baud):
 
 
 def setUpModule():
-    global PREFIX
+    global PREFIX, WORK
+    WORK = tempfile.mkdtemp(prefix="flashdrop-wine-serial-")
+    with open(os.path.join(WORK, "fw.uf2"), "wb") as f:
+        f.write(b"fw")
     PREFIX = WinePrefix().__enter__()
     PREFIX.map_drive("t", os.path.dirname(TOOL), "hd")
     for number in (5, 6):
@@ -47,6 +54,8 @@ def setUpModule():
 def tearDownModule():
     if PREFIX is not None:
         PREFIX.__exit__(None, None, None)
+    if WORK is not None:
+        shutil.rmtree(WORK, ignore_errors=True)
 
 
 def line_settings(port):
@@ -62,7 +71,7 @@ def line_settings(port):
 class SerialTriggerWineTest(unittest.TestCase):
     def run_tool(self, *args):
         start = time.monotonic()
-        result = PREFIX.run(ARGV0, *args, "-t", "0", "fw.uf2", cwd=os.path.dirname(TOOL))
+        result = PREFIX.run(ARGV0, *args, "-t", "0", "fw.uf2", cwd=WORK)
         return result, time.monotonic() - start
 
     def check_trigger(self, number, args, baud, speed_constant):

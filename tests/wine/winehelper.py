@@ -18,6 +18,9 @@ Use from Python (put this folder on sys.path):
                    stdout=PIPE, stderr=PIPE)
         starts the server on first use; env adds to the environment; `program` is a Windows path, or a host path
         that a mapped drive (or Z:, the host's /) reaches. Exit statuses pass through.
+    WinePrefix.set_registry(key, name, value)   a value under HKCU\\... or HKLM\\...: a str is
+        REG_SZ, an int REG_DWORD; programs started afterwards see it (HKCU\\Environment
+        sets their environment, overriding the variables given on the host).
     WinePrefix.windows_path(host_path)   the path as the program sees it.
     WinePrefix.environ(extra=None)       the environment for running wine tools yourself.
     WinePrefix.start() / stop()          start or stop the prefix's wineserver explicitly.
@@ -264,6 +267,14 @@ class WinePrefix:
         self._ports.append(port)
         self._changed()
         return port
+
+    def set_registry(self, key, name, value):
+        self.start()
+        kind, data = ("REG_DWORD", str(value)) if isinstance(value, int) else ("REG_SZ", value)
+        status = _quiet(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+                        self.environ())
+        if status != 0:
+            raise RuntimeError(f"wine reg add {key} /v {name} failed with status {status}")
 
     def windows_path(self, host_path):
         """The host path as a Windows program sees it, through the mapped drives."""
