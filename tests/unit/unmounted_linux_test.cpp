@@ -114,17 +114,22 @@ class BlockTreeTest : public ::testing::Test {
   }
 
   // A disk; `scsi_type` 5 is an optical drive, `sectors` 0 an empty reader.
+  // /sys/block/NAME links to the device's directory, as in sysfs.
   void disk(const std::string& name, const std::string& dev, const char* removable,
-            const char* scsi_type = "0", const char* sectors = "16384") {
-    root_.write("sys/block/" + name + "/removable", std::string(removable) + "\n");
-    root_.write("sys/block/" + name + "/dev", dev + "\n");
-    root_.write("sys/block/" + name + "/size", std::string(sectors) + "\n");
-    root_.write("sys/block/" + name + "/device/type", std::string(scsi_type) + "\n");
+            const char* scsi_type = "0", const char* sectors = "16384",
+            const std::string& parent = "pci0000:00/0000:00:14.0/usb2/2-1/host0") {
+    const std::string dir = "sys/devices/" + parent + "/block/" + name;
+    root_.write(dir + "/removable", std::string(removable) + "\n");
+    root_.write(dir + "/dev", dev + "\n");
+    root_.write(dir + "/size", std::string(sectors) + "\n");
+    root_.write(dir + "/device/type", std::string(scsi_type) + "\n");
+    root_.symlink("../devices/" + parent + "/block/" + name, "sys/block/" + name);
   }
   void partition(const std::string& disk, const std::string& name, const std::string& dev) {
-    root_.write("sys/block/" + disk + "/" + name + "/partition", "1\n");
-    root_.write("sys/block/" + disk + "/" + name + "/dev", dev + "\n");
-    root_.write("sys/block/" + disk + "/" + name + "/size", "2048\n");
+    const std::string dir = "sys/block/" + disk + "/" + name;  // through the disk's link
+    root_.write(dir + "/partition", "1\n");
+    root_.write(dir + "/dev", dev + "\n");
+    root_.write(dir + "/size", "2048\n");
   }
   void udev(const std::string& dev, const std::string& fs_type) {
     root_.write("run/udev/data/b" + dev, "S:disk/by-id/usb-x\nE:ID_FS_TYPE=" + fs_type + "\n");
@@ -165,6 +170,8 @@ TEST_F(BlockTreeTest, RemovableUnmountedFatDevicesInDeviceOrder) {
   udev("8:80", "exfat");
   disk("vda", "254:0", "0");
   udev("254:0", "vfat");
+  disk("loop0", "7:0", "1", "0", "16384", "virtual");  // loop, zram, dm: nothing to unplug
+  udev("7:0", "vfat");
   EXPECT_EQ(found("30 1 8:16 /firmware /mnt/fw rw - vfat /dev/sdb rw\n"),
             (std::vector<std::string>{dev("sda1"), dev("sdg"), dev("sdq"), dev("sdaa")}));
   EXPECT_EQ(found("30 1 8:1 / /media/BOOT rw - vfat /dev/sda1 rw\n"
