@@ -3,39 +3,69 @@
  * kernel's USB gadget framework (configfs + dummy_hcd), so that the guest's
  * host side sees real USB devices.
  *
- *   board running SERIAL IMAGE DIR
+ *   board running SERIAL IMAGE DIR [UF2 OPTIONS]
  *       Attach as a running board: vendor 0x0D28, product 0x0204, with a HID
  *       function (report id 1, 64-byte input and output reports) and a CDC-ACM
  *       serial function. Wait for the bootloader-entry command: the HID
  *       command report (answered with an input report) or the text
  *       "bootloader" on the serial function (not answered). Then detach and
  *       attach again as a removable mass-storage device backed by IMAGE, as a
- *       board does when it jumps to its bootloader, and exit.
+ *       board does when it jumps to its bootloader, and exit (with the UF2
+ *       options: stay, and play the UF2 bootloader until SIGTERM).
  *       Everything received is recorded in DIR (see record_* below).
- *   board bootloader IMAGE
+ *   board bootloader IMAGE [UF2 OPTIONS --record DIR]
  *       Attach directly as the bootloader's mass-storage device.
  *   board unplug
  *       Detach from the bus (the cable is pulled); the gadget stays configured.
  *   board remove
- *       Detach and delete the gadget.
+ *       Detach and delete the gadget, and detach the UF2 drive's FUSE mount.
+ *
+ * UF2 options: --uf2 FAMILY [--restart-ms N | --reset-before-status]
+ *       The bootloader is a UF2 bootloader of chip family FAMILY (hex). Its
+ *       drive is IMAGE served through FUSE (mounted on FUSE_DIR), so that
+ *       every sector the host writes reaches the board as it is written, in
+ *       order. It takes the 512-byte sectors that are UF2 blocks of FAMILY (or
+ *       without a family id) and restarts once it holds every block number
+ *       below the blocks' count: from then on reads and writes fail with EIO
+ *       and the board leaves the bus.
+ *       --restart-ms N: the host is sent the status of the SCSI command that
+ *       carried the last block (success), and the board restarts N ms after
+ *       the host has it (default 0: the next request already fails).
+ *       --reset-before-status: the board restarts at the end of that
+ *       command's data, before its status is sent; the host never learns
+ *       that the command succeeded (bootloaders that reset from their
+ *       end-of-write callback do this).
  *
  * Records in DIR:
  *   events       one line per event: "hid-out N", "hid-in N", "serial N",
- *                "line-coding RATE 8N1", "detach", "bootloader"
+ *                "line-coding RATE 8N1", "detach", "bootloader", and for a
+ *                UF2 bootloader "restart" (it restarted and left the bus)
  *   hid-out.bin  the bytes of every output report received, in order
  *   hid-in.bin   the input report sent back
  *   serial.bin   every byte received on the serial function
  *   ready        created once the board is attached and listening
+ *   blocks       UF2 bootloader: the number of every block taken, one a line,
+ *                in the order received (written at the restart and at exit)
+ *   ignored      UF2 bootloader: "FAMILY COUNT" for each family whose blocks
+ *                it received and did not take ("none" for blocks without a
+ *                family id that it could not take)
  */
 #define _GNU_SOURCE
+#define FUSE_USE_VERSION 31
 #include <errno.h>
 #include <fcntl.h>
+#include <fuse.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdarg.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/eventfd.h>
+#include <sys/mount.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -43,6 +73,9 @@
 
 #define GADGET "/sys/kernel/config/usb_gadget/board"
 #define USBMON "/sys/kernel/debug/usb/usbmon/0u"
+/* The UF2 bootloader's drive: IMAGE as one file of a FUSE file system. */
+#define FUSE_DIR "/run/board-drive"
+#define FUSE_NAME "disk"
 
 static const char command_text[] = "{\"name\":\"entry_brevon_bl\"}";
 static const char serial_command[] = "bootloader";
@@ -69,6 +102,8 @@ static const unsigned char report_desc[] = {
 };
 
 static const char *record_dir;
+/* SIGTERM and SIGINT, blocked in every thread and read here (see main). */
+static int signal_fd = -1;
 
 static void die(const char *fmt, ...)
 {
@@ -327,12 +362,16 @@ static void run_firmware(void)
     unsigned char serial_buf[4096];
     size_t serial_len = 0;
     for (;;) {
-        struct pollfd p[2] = {{.fd = hid, .events = POLLIN}, {.fd = tty, .events = POLLIN}};
-        if (poll(p, 2, -1) < 0) {
+        struct pollfd p[3] = {{.fd = hid, .events = POLLIN},
+                              {.fd = tty, .events = POLLIN},
+                              {.fd = signal_fd, .events = POLLIN}};
+        if (poll(p, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             die("poll: %s", strerror(errno));
         }
+        if (p[2].revents & POLLIN)
+            exit(0); /* stopped before the command came */
         if (p[0].revents & POLLIN) {
             unsigned char r[1024];
             ssize_t n = read(hid, r, sizeof r);
@@ -383,12 +422,465 @@ static void run_firmware(void)
     close(tty);
 }
 
+/* ---- the UF2 bootloader ---- */
+
+enum {
+    UF2_BLOCK = 512,
+    UF2_MAGIC_START0 = 0x0A324655,
+    UF2_MAGIC_START1 = 0x9E5D5157,
+    UF2_MAGIC_END = 0x0AB16F30,
+    UF2_NOT_MAIN_FLASH = 0x0001,
+    UF2_FAMILY_PRESENT = 0x2000,
+    UF2_MAX_BLOCKS = 1 << 20,
+    MAX_IGNORED_FAMILIES = 16,
+};
+
+static struct {
+    uint32_t family;
+    int restart_ms;
+    int image_fd;
+    off_t image_size;
+    int done_fd; /* eventfd: every block is there */
+
+    pthread_mutex_t lock;
+    uint32_t num_blocks;   /* the count the first block taken gave */
+    unsigned char *have;   /* per block number */
+    uint32_t held;         /* distinct numbers held */
+    uint32_t *taken;       /* every block taken, in order */
+    size_t taken_len, taken_cap;
+    struct { int has_id; uint32_t id; unsigned long count; } ignored[MAX_IGNORED_FAMILIES];
+    int ignored_len;
+    int complete;
+    int restarted; /* reads and writes fail from here on */
+    int reset_before_status;
+    char disk[64];              /* the host side's disk of this drive, "sdb" */
+    long long writes_before;    /* its completed writes before the last block's */
+} uf2 = {.lock = PTHREAD_MUTEX_INITIALIZER, .image_fd = -1, .done_fd = -1};
+
+/* The host side's SCSI disk of the gadget's drive: the one below dummy_hcd. */
+static void find_host_disk(void)
+{
+    FILE *ls = popen("for d in /sys/block/sd*; do case $(readlink -f $d/device) in "
+                     "*dummy_hcd*) echo ${d##*/};; esac; done", "r");
+    if (!ls)
+        return;
+    if (!fgets(uf2.disk, sizeof uf2.disk, ls))
+        uf2.disk[0] = 0;
+    uf2.disk[strcspn(uf2.disk, "\n")] = 0;
+    pclose(ls);
+}
+
+/* The write requests the host's disk has completed (its status received),
+ * or -1 once the disk is gone. */
+static long long host_writes_done(void)
+{
+    char path[128];
+    snprintf(path, sizeof path, "/sys/block/%s/stat", uf2.disk);
+    FILE *f = fopen(path, "r");
+    if (!f)
+        return -1;
+    unsigned long long v[5];
+    int n = fscanf(f, "%llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4]);
+    fclose(f);
+    return n == 5 ? (long long)v[4] : -1;
+}
+
+/* Whether the host has the status of the command that carried the last
+ * block: a write completed since, or the disk gone. */
+static int last_block_acknowledged(void)
+{
+    long long now = host_writes_done();
+    return now < 0 || now > uf2.writes_before;
+}
+
+static void wait_host_disk_gone(int ms)
+{
+    for (; ms > 0 && host_writes_done() >= 0; ms -= 5) {
+        struct timespec ts = {0, 5000000};
+        nanosleep(&ts, NULL);
+    }
+}
+
+static uint32_t get_le32(const unsigned char *p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+static void note_ignored(int has_id, uint32_t id)
+{
+    for (int i = 0; i < uf2.ignored_len; i++) {
+        if (uf2.ignored[i].has_id == has_id && uf2.ignored[i].id == id) {
+            uf2.ignored[i].count++;
+            return;
+        }
+    }
+    if (uf2.ignored_len < MAX_IGNORED_FAMILIES)
+        uf2.ignored[uf2.ignored_len++] = (typeof(uf2.ignored[0])){has_id, id, 1};
+}
+
+/* One sector as written to the drive; with uf2.lock held. */
+static void take_sector(const unsigned char *s)
+{
+    if (get_le32(s) != UF2_MAGIC_START0 || get_le32(s + 4) != UF2_MAGIC_START1 ||
+        get_le32(s + 508) != UF2_MAGIC_END)
+        return; /* file system, directory, other files */
+    uint32_t flags = get_le32(s + 8), payload = get_le32(s + 16);
+    uint32_t number = get_le32(s + 20), count = get_le32(s + 24), family = get_le32(s + 28);
+    int has_id = (flags & UF2_FAMILY_PRESENT) != 0;
+    if ((has_id && family != uf2.family) || (flags & UF2_NOT_MAIN_FLASH) || payload > 476 ||
+        count == 0 || count > UF2_MAX_BLOCKS || number >= count ||
+        (uf2.num_blocks && count != uf2.num_blocks)) {
+        note_ignored(has_id, family);
+        return;
+    }
+    if (!uf2.num_blocks) {
+        uf2.num_blocks = count;
+        uf2.have = calloc(count, 1);
+        if (!uf2.have)
+            die("out of memory");
+    }
+    if (uf2.taken_len == uf2.taken_cap) {
+        uf2.taken_cap = uf2.taken_cap ? 2 * uf2.taken_cap : 1024;
+        uf2.taken = realloc(uf2.taken, uf2.taken_cap * sizeof *uf2.taken);
+        if (!uf2.taken)
+            die("out of memory");
+    }
+    uf2.taken[uf2.taken_len++] = number;
+    if (!uf2.have[number]) {
+        uf2.have[number] = 1;
+        uf2.held++;
+    }
+}
+
+static int drive_getattr(const char *path, struct stat *st, struct fuse_file_info *fi)
+{
+    (void)fi;
+    memset(st, 0, sizeof *st);
+    if (strcmp(path, "/") == 0) {
+        st->st_mode = S_IFDIR | 0755;
+        st->st_nlink = 2;
+    } else if (strcmp(path, "/" FUSE_NAME) == 0) {
+        st->st_mode = S_IFREG | 0644;
+        st->st_nlink = 1;
+        st->st_size = uf2.image_size;
+        st->st_blocks = uf2.image_size / 512;
+    } else {
+        return -ENOENT;
+    }
+    return 0;
+}
+
+static int drive_open(const char *path, struct fuse_file_info *fi)
+{
+    if (strcmp(path, "/" FUSE_NAME) != 0)
+        return -ENOENT;
+    fi->direct_io = 1; /* every read and write comes here, none is cached */
+    return 0;
+}
+
+/* Every request starts here: true once the board has restarted. With
+ * --restart-ms 0 that is the first request after the host got the status of
+ * the last block's command. */
+static int is_restarted(void)
+{
+    pthread_mutex_lock(&uf2.lock);
+    if (!uf2.restarted && uf2.complete && uf2.restart_ms == 0 && last_block_acknowledged())
+        uf2.restarted = 1;
+    int r = uf2.restarted;
+    pthread_mutex_unlock(&uf2.lock);
+    return r;
+}
+
+static int drive_read(const char *path, char *buf, size_t size, off_t off, struct fuse_file_info *fi)
+{
+    (void)path, (void)fi;
+    if (is_restarted())
+        return -EIO;
+    ssize_t n = pread(uf2.image_fd, buf, size, off);
+    return n < 0 ? -errno : (int)n;
+}
+
+static int drive_write(const char *path, const char *buf, size_t size, off_t off,
+                       struct fuse_file_info *fi)
+{
+    (void)path, (void)fi;
+    if (is_restarted())
+        return -EIO;
+    ssize_t n = pwrite(uf2.image_fd, buf, size, off);
+    if (n <= 0)
+        return n < 0 ? -errno : -EIO;
+    if (!uf2.disk[0])
+        find_host_disk();
+    /* Every sector the write touched, as it now stands on the drive. */
+    pthread_mutex_lock(&uf2.lock);
+    for (off_t s = off / UF2_BLOCK * UF2_BLOCK; s < off + n; s += UF2_BLOCK) {
+        unsigned char sector[UF2_BLOCK];
+        if (pread(uf2.image_fd, sector, sizeof sector, s) == (ssize_t)sizeof sector)
+            take_sector(sector);
+    }
+    int now_complete = !uf2.complete && uf2.num_blocks && uf2.held == uf2.num_blocks;
+    if (now_complete) {
+        uf2.complete = 1;
+        /* This command has not completed on the host yet: it is not counted. */
+        uf2.writes_before = host_writes_done();
+        if (uf2.reset_before_status)
+            uf2.restarted = 1;
+    }
+    pthread_mutex_unlock(&uf2.lock);
+    if (now_complete) {
+        uint64_t one = 1;
+        if (write(uf2.done_fd, &one, sizeof one) != sizeof one)
+            die("eventfd: %s", strerror(errno));
+        /* The board leaves the bus (the main thread unbinds it) before the
+         * gadget can send this command's status: answer the write only once
+         * the host has seen the disconnect and dropped its disk. */
+        if (uf2.reset_before_status)
+            wait_host_disk_gone(5000);
+    }
+    return (int)n;
+}
+
+static int drive_fsync(const char *path, int datasync, struct fuse_file_info *fi)
+{
+    (void)path, (void)datasync, (void)fi;
+    return is_restarted() ? -EIO : 0;
+}
+
+static int drive_readdir(const char *path, void *buf, fuse_fill_dir_t fill, off_t off,
+                         struct fuse_file_info *fi, enum fuse_readdir_flags flags)
+{
+    (void)off, (void)fi, (void)flags;
+    if (strcmp(path, "/") != 0)
+        return -ENOENT;
+    fill(buf, ".", NULL, 0, 0);
+    fill(buf, "..", NULL, 0, 0);
+    fill(buf, FUSE_NAME, NULL, 0, 0);
+    return 0;
+}
+
+static void *drive_init(struct fuse_conn_info *conn, struct fuse_config *cfg)
+{
+    (void)conn;
+    cfg->direct_io = 1;
+    cfg->kernel_cache = 0;
+    return NULL;
+}
+
+static const struct fuse_operations drive_ops = {
+    .init = drive_init,
+    .getattr = drive_getattr,
+    .open = drive_open,
+    .read = drive_read,
+    .write = drive_write,
+    .fsync = drive_fsync,
+    .readdir = drive_readdir,
+};
+
+static void *serve_drive(void *arg)
+{
+    fuse_loop(arg);
+    return NULL;
+}
+
+static void detach_fuse_dir(void)
+{
+    if (umount2(FUSE_DIR, MNT_DETACH) < 0 && errno != EINVAL && errno != ENOENT)
+        fprintf(stderr, "board: umount %s: %s\n", FUSE_DIR, strerror(errno));
+}
+
+/* Serves IMAGE on FUSE_DIR/FUSE_NAME from a thread of its own, so that the
+ * gadget can open it; returns the path to give the gadget. */
+static const char *serve_image(const char *image)
+{
+    uf2.image_fd = open(image, O_RDWR);
+    if (uf2.image_fd < 0)
+        die("open %s: %s", image, strerror(errno));
+    struct stat st;
+    if (fstat(uf2.image_fd, &st) < 0)
+        die("stat %s: %s", image, strerror(errno));
+    uf2.image_size = st.st_size;
+    uf2.done_fd = eventfd(0, EFD_CLOEXEC);
+    if (uf2.done_fd < 0)
+        die("eventfd: %s", strerror(errno));
+
+    detach_fuse_dir(); /* a mount a board before this one left behind */
+    if (mkdir(FUSE_DIR, 0755) < 0 && errno != EEXIST)
+        die("mkdir %s: %s", FUSE_DIR, strerror(errno));
+    char *argv[] = {"board", "-o", "fsname=board-drive", NULL};
+    struct fuse_args args = FUSE_ARGS_INIT(3, argv);
+    struct fuse *fuse = fuse_new(&args, &drive_ops, sizeof drive_ops, NULL);
+    if (!fuse)
+        die("fuse_new failed (is the fuse module loaded?)");
+    if (fuse_mount(fuse, FUSE_DIR) != 0)
+        die("cannot mount the drive's FUSE file system on %s", FUSE_DIR);
+    pthread_t th;
+    if (pthread_create(&th, NULL, serve_drive, fuse) != 0)
+        die("pthread_create failed");
+    return FUSE_DIR "/" FUSE_NAME;
+}
+
+static void write_uf2_records(void)
+{
+    char path[512];
+    pthread_mutex_lock(&uf2.lock);
+    size_t len = 0;
+    char *text = malloc(uf2.taken_len * 12 + 1);
+    if (!text)
+        die("out of memory");
+    for (size_t i = 0; i < uf2.taken_len; i++)
+        len += (size_t)sprintf(text + len, "%u\n", (unsigned)uf2.taken[i]);
+    char ignored[MAX_IGNORED_FAMILIES * 40] = "";
+    size_t ilen = 0;
+    for (int i = 0; i < uf2.ignored_len; i++) {
+        if (uf2.ignored[i].has_id)
+            ilen += (size_t)sprintf(ignored + ilen, "0x%08X %lu\n", (unsigned)uf2.ignored[i].id,
+                                    uf2.ignored[i].count);
+        else
+            ilen += (size_t)sprintf(ignored + ilen, "none %lu\n", uf2.ignored[i].count);
+    }
+    pthread_mutex_unlock(&uf2.lock);
+    snprintf(path, sizeof path, "%s/blocks", record_dir);
+    write_file(path, text, len, O_CREAT | O_TRUNC);
+    snprintf(path, sizeof path, "%s/ignored", record_dir);
+    write_file(path, ignored, ilen, O_CREAT | O_TRUNC);
+    free(text);
+}
+
+static long long now_ms(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+static void restart_board(void)
+{
+    pthread_mutex_lock(&uf2.lock);
+    uf2.restarted = 1;
+    pthread_mutex_unlock(&uf2.lock);
+    detach(); /* the reset takes the board off the bus */
+    record_event("restart");
+    write_uf2_records();
+    printf("board: restarted, %zu blocks taken\n", uf2.taken_len);
+}
+
+/* The bootloader at work, its drive attached: restarts once it holds the
+ * whole image; returns on SIGTERM or SIGINT, the records written. */
+static void run_uf2_bootloader(void)
+{
+    long long restart_at = -1, ack_deadline = -1, complete_at = 0;
+    int restarted = 0;
+    for (;;) {
+        int timeout = -1;
+        if (ack_deadline >= 0) {
+            timeout = 2; /* watching for the host to get the command's status */
+        } else if (restart_at >= 0 && !restarted) {
+            long long left = restart_at - now_ms();
+            timeout = left > 0 ? (int)left : 0;
+        }
+        struct pollfd p[2] = {{.fd = uf2.done_fd, .events = POLLIN},
+                              {.fd = signal_fd, .events = POLLIN}};
+        if (poll(p, 2, timeout) < 0) {
+            if (errno == EINTR)
+                continue;
+            die("poll: %s", strerror(errno));
+        }
+        if (p[1].revents & POLLIN)
+            break;
+        if (p[0].revents & POLLIN) {
+            uint64_t v;
+            if (read(uf2.done_fd, &v, sizeof v) < 0)
+                die("eventfd: %s", strerror(errno));
+            complete_at = now_ms();
+            printf("board: all %u blocks held (host disk %s)\n", (unsigned)uf2.num_blocks,
+                   uf2.disk[0] ? uf2.disk : "not found");
+            if (uf2.reset_before_status)
+                restart_at = complete_at;
+            else
+                ack_deadline = complete_at + 5000;
+        }
+        if (ack_deadline >= 0) {
+            pthread_mutex_lock(&uf2.lock);
+            int acked = last_block_acknowledged();
+            pthread_mutex_unlock(&uf2.lock);
+            if (acked || now_ms() >= ack_deadline) {
+                printf("board: %s after %lld ms; restart in %d ms\n",
+                       acked ? "the host has the last block's status" : "no status seen",
+                       now_ms() - complete_at, uf2.restart_ms);
+                ack_deadline = -1;
+                restart_at = now_ms() + uf2.restart_ms;
+            }
+        }
+        if (restart_at >= 0 && !restarted && ack_deadline < 0 && now_ms() >= restart_at) {
+            restart_board();
+            restarted = 1;
+        }
+    }
+    write_uf2_records();
+}
+
+/* Parses [--uf2 FAMILY] [--restart-ms N] [--reset-before-status] [--record DIR]
+ * from argv[from]. */
+static int uf2_options(int argc, char **argv, int from, int *uf2_mode)
+{
+    *uf2_mode = 0;
+    for (int i = from; i < argc; i += 2) {
+        if (i + 1 >= argc && strcmp(argv[i], "--reset-before-status") != 0)
+            return 0;
+        char *end;
+        if (strcmp(argv[i], "--uf2") == 0) {
+            unsigned long v = strtoul(argv[i + 1], &end, 16);
+            if (*end || v > 0xFFFFFFFFul)
+                return 0;
+            uf2.family = (uint32_t)v;
+            *uf2_mode = 1;
+        } else if (strcmp(argv[i], "--restart-ms") == 0) {
+            long v = strtol(argv[i + 1], &end, 10);
+            if (*end || v < 0 || v > 600000)
+                return 0;
+            uf2.restart_ms = (int)v;
+        } else if (strcmp(argv[i], "--record") == 0) {
+            record_dir = argv[i + 1];
+        } else if (strcmp(argv[i], "--reset-before-status") == 0) {
+            uf2.reset_before_status = 1;
+            i--; /* no value */
+        } else {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+static void block_stop_signals(void)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    /* Before any thread starts, so that every thread inherits the mask. */
+    if (sigprocmask(SIG_BLOCK, &set, NULL) < 0 || (signal_fd = signalfd(-1, &set, SFD_CLOEXEC)) < 0)
+        die("signalfd: %s", strerror(errno));
+}
+
+static int usage(void)
+{
+    fprintf(stderr, "usage: board running SERIAL IMAGE DIR [UF2 OPTIONS]\n"
+                    "       board bootloader IMAGE [UF2 OPTIONS --record DIR]\n"
+                    "UF2 OPTIONS: --uf2 FAMILY [--restart-ms N | --reset-before-status]\n"
+                    "       board unplug | board remove\n");
+    return 2;
+}
+
 int main(int argc, char **argv)
 {
     setvbuf(stdout, NULL, _IONBF, 0);
-    if (argc == 5 && strcmp(argv[1], "running") == 0) {
+    int uf2_mode;
+    if (argc >= 5 && strcmp(argv[1], "running") == 0) {
         const char *serial = argv[2], *image = argv[3];
         record_dir = argv[4];
+        if (!uf2_options(argc, argv, 5, &uf2_mode) || record_dir != argv[4])
+            return usage();
+        block_stop_signals();
 
         FILE *mon = fopen(USBMON, "r");
         if (!mon)
@@ -420,15 +912,24 @@ int main(int argc, char **argv)
         drop_function("hid.usb0");
         drop_function("acm.usb0");
         put("strings/0x409/product", "Brevon Test Board Bootloader");
-        add_mass_storage(image);
+        add_mass_storage(uf2_mode ? serve_image(image) : image);
         attach();
         record_event("bootloader");
+        if (uf2_mode)
+            run_uf2_bootloader();
         return 0;
     }
-    if (argc == 3 && strcmp(argv[1], "bootloader") == 0) {
+    if (argc >= 3 && strcmp(argv[1], "bootloader") == 0) {
+        if (!uf2_options(argc, argv, 3, &uf2_mode) || (uf2_mode && !record_dir))
+            return usage();
+        block_stop_signals();
         create_gadget("BRV-BOOT-0001", "Brevon Test Board Bootloader");
-        add_mass_storage(argv[2]);
+        add_mass_storage(uf2_mode ? serve_image(argv[2]) : argv[2]);
         attach();
+        if (uf2_mode) {
+            record_event("bootloader");
+            run_uf2_bootloader();
+        }
         return 0;
     }
     if (argc == 2 && strcmp(argv[1], "unplug") == 0) {
@@ -438,9 +939,8 @@ int main(int argc, char **argv)
     }
     if (argc == 2 && strcmp(argv[1], "remove") == 0) {
         remove_gadget();
+        detach_fuse_dir();
         return 0;
     }
-    fprintf(stderr,
-            "usage: board running SERIAL IMAGE DIR | board bootloader IMAGE | board unplug | board remove\n");
-    return 2;
+    return usage();
 }
