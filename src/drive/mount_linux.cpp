@@ -3,6 +3,7 @@
 // drive is mounted read-only until its marker is found, so that a drive that
 // is not the board's is left exactly as it was (a writable FAT mount can
 // mark the volume dirty), and unmounted again when the pass is done with it.
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,6 +44,36 @@ bool refuse(const Drive& drive, const std::string& line, std::string* message) {
   return false;
 }
 
+// Ctrl-C (or a kill) while the tool holds its own mount must not leave the
+// mount and its directory behind. umount2 and rmdir are async-signal-safe.
+// A signal the caller ignores (nohup, a background job) stays ignored.
+constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGHUP};
+char g_held_mount[sizeof kMountPointTemplate];
+struct sigaction g_saved[sizeof kFatalSignals / sizeof kFatalSignals[0]];
+
+void release_held_mount_and_die(int signal_number) {
+  umount2(g_held_mount, MNT_DETACH);
+  rmdir(g_held_mount);
+  ::signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+void hold_mount(const char* dir) {
+  memcpy(g_held_mount, dir, sizeof g_held_mount);
+  struct sigaction release = {};
+  release.sa_handler = release_held_mount_and_die;
+  for (size_t i = 0; i < sizeof kFatalSignals / sizeof kFatalSignals[0]; ++i) {
+    sigaction(kFatalSignals[i], nullptr, &g_saved[i]);
+    if (g_saved[i].sa_handler != SIG_IGN) sigaction(kFatalSignals[i], &release, nullptr);
+  }
+}
+
+void let_go_of_mount() {
+  for (size_t i = 0; i < sizeof kFatalSignals / sizeof kFatalSignals[0]; ++i) {
+    sigaction(kFatalSignals[i], &g_saved[i], nullptr);
+  }
+}
+
 bool mount_privately(Drive* drive, std::string* message) {
   char dir[sizeof kMountPointTemplate];
   memcpy(dir, kMountPointTemplate, sizeof dir);
@@ -50,9 +81,15 @@ bool mount_privately(Drive* drive, std::string* message) {
     return refuse(*drive, "Cannot mount " + drive->device + ": cannot create " +
                               kMountPointTemplate + ": " + errno_text(), message);
   }
+  hold_mount(dir);
   if (mount(drive->device.c_str(), dir, "vfat", kMountFlags | MS_RDONLY, kVfatOptions) != 0) {
+    const int error = errno;
     const std::string why = errno_text();
     rmdir(dir);
+    let_go_of_mount();
+    // An automounter mounting the new drive at the same moment: its mount
+    // shows in the next pass.
+    if (error == EBUSY) return false;
     return refuse(*drive, "Cannot mount " + drive->device + ": " + why, message);
   }
   drive->root = dir;
@@ -73,6 +110,7 @@ void unmount_privately(const Drive& drive) {
     umount2(drive.root.c_str(), MNT_DETACH);
   }
   rmdir(drive.root.c_str());
+  let_go_of_mount();
 }
 
 bool remount_through_udisks(Drive* drive, std::string* why) {
@@ -107,6 +145,8 @@ bool attach_drive(Drive* drive, std::string* message) {
                         "): allow org.freedesktop.udisks2.filesystem-mount with a polkit rule, "
                         "or run flashdrop as root",
                     message);
+    case UdisksOutcome::kBusy:
+      return false;  // an automounter got there first: the next pass finds its mount
     case UdisksOutcome::kFailed:
       return refuse(*drive, "Cannot mount " + drive->device + ": " + error, message);
     case UdisksOutcome::kUnavailable:

@@ -88,6 +88,10 @@ UdisksOutcome udisks_outcome(const std::string& name) {
   if (starts_with(name, "org.freedesktop.UDisks2.Error.NotAuthorized")) {
     return UdisksOutcome::kRefused;
   }
+  if (starts_with(name, "org.freedesktop.UDisks2.Error.AlreadyMounted") ||
+      starts_with(name, "org.freedesktop.UDisks2.Error.DeviceBusy")) {
+    return UdisksOutcome::kBusy;
+  }
   // No such service or object: UDisks2 is not running (and cannot be
   // started), or has no file system on this device.
   static const char* const kAbsent[] = {

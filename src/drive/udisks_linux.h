@@ -10,6 +10,7 @@ enum class UdisksOutcome {
   kDone,
   kRefused,      // the policy does not allow this user to mount
   kUnavailable,  // no UDisks2 on the system bus, or it does not know the device
+  kBusy,         // mounted already, or being mounted: by an automounter, as a rule
   kFailed,       // it tried and failed
 };
 

@@ -82,7 +82,7 @@ TEST(UdevRecordTest, OnlyAnIdFsTypeLineOfVfatMeansFat) {
   for (const auto& c : cases) EXPECT_EQ(fs_kind_from_udev(c.record), c.kind) << c.record;
 }
 
-TEST(UdisksOutcomeTest, ErrorNamesDecideBetweenRefusalFallbackAndFailure) {
+TEST(UdisksOutcomeTest, ErrorNamesDecideBetweenRefusalFallbackBusyAndFailure) {
   const struct {
     const char* name;
     UdisksOutcome outcome;
@@ -94,7 +94,7 @@ TEST(UdisksOutcomeTest, ErrorNamesDecideBetweenRefusalFallbackAndFailure) {
       {"org.freedesktop.DBus.Error.UnknownObject", UdisksOutcome::kUnavailable},
       {"org.freedesktop.DBus.Error.UnknownMethod", UdisksOutcome::kUnavailable},
       {"org.freedesktop.DBus.Error.Spawn.ChildExited", UdisksOutcome::kUnavailable},
-      {"org.freedesktop.UDisks2.Error.AlreadyMounted", UdisksOutcome::kFailed},
+      {"org.freedesktop.UDisks2.Error.AlreadyMounted", UdisksOutcome::kBusy},
       {"org.freedesktop.UDisks2.Error.Failed", UdisksOutcome::kFailed},
       {"org.freedesktop.DBus.Error.AccessDenied", UdisksOutcome::kFailed},
   };
