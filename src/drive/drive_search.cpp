@@ -40,10 +40,15 @@ bool wait_for_drive_to_leave(const std::string& root, const std::string& marker,
   }
 }
 
+// Whether the board can hold every block of some family. Bootloaders often
+// restart from the write of their last block before they acknowledge it, so
+// a family counts when all its blocks but the last (written on its own)
+// were acknowledged; the drive leaving then tells the rest.
 Delivered family_delivered(const Firmware& firmware, const CopyResult& copy) {
   if (!firmware.uf2) return Delivered::kNo;
   if (!copy.acknowledged_known) return Delivered::kUnknown;
-  return some_family_within(firmware.map, copy.acknowledged) ? Delivered::kYes : Delivered::kNo;
+  return some_family_within(firmware.map, copy.acknowledged + kUf2BlockSize) ? Delivered::kYes
+                                                                             : Delivered::kNo;
 }
 
 SearchResult report(Verdict verdict, const CopyResult& copy) {

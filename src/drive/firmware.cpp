@@ -58,7 +58,13 @@ bool load_firmware(const char* name, Firmware* firmware, std::string* why) {
 
 std::vector<uint64_t> piece_ends(const Firmware& firmware) {
   std::vector<uint64_t> ends;
-  for (const Uf2Family& family : firmware.map.families) ends.push_back(family.end);
+  for (const Uf2Family& family : firmware.map.families) {
+    // The last block goes in a piece of its own: a bootloader may restart
+    // on it before acknowledging that write.
+    ends.push_back(family.end - kUf2BlockSize);
+    ends.push_back(family.end);
+  }
   std::sort(ends.begin(), ends.end());
+  ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
   return ends;
 }

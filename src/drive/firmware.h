@@ -22,7 +22,7 @@ struct Firmware {
 bool load_firmware(const char* name, Firmware* firmware, std::string* why);
 
 // The offsets at which the copy must be able to tell what the drive
-// acknowledged: the end of each family's last block.
+// acknowledged: the start and the end of each family's last block.
 std::vector<uint64_t> piece_ends(const Firmware& firmware);
 
 #endif  // FLASHDROP_DRIVE_FIRMWARE_H_

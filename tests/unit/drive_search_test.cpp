@@ -201,7 +201,8 @@ TEST_F(DriveSearchTest, BoardThatRestartsAfterTheCopyHasTheFile) {
   ASSERT_EQ(fake_drives::copies().size(), 1u);
   // The bytes checked are the bytes copied; pieces end where each family does.
   EXPECT_EQ(fake_drives::copies()[0].bytes, file);
-  EXPECT_EQ(fake_drives::copies()[0].piece_ends, (std::vector<uint64_t>{4 * 512, 6 * 512}));
+  EXPECT_EQ(fake_drives::copies()[0].piece_ends,
+            (std::vector<uint64_t>{3 * 512, 4 * 512, 5 * 512, 6 * 512}));
 }
 
 TEST_F(DriveSearchTest, BoardThatNeverRestartsDidNotTakeTheFile) {
@@ -230,6 +231,15 @@ TEST_F(DriveSearchTest, ErrorAfterTheBoardsLastBlockIsARestartOnlyWhenTheDriveLe
   EXPECT_EQ(result_, SearchResult::kBoardRestarted);
   EXPECT_TRUE(fake_drives::discarded().empty());
 
+  // The board restarted on its last block before acknowledging that write.
+  SetUp();
+  use_file("fw.uf2", uf2_file(board_then_other()));
+  fake_drives::script({{false, {kUf2Board}}});
+  fake_drives::copy_result(failed_after(3 * 512, "cannot write E:\\fw.uf2: No such device"));
+  fake_drives::leave_after_looks(0);
+  EXPECT_EQ(search(), std::string(kFoundOnBoard) + "Board restarted\n");
+  EXPECT_EQ(result_, SearchResult::kBoardRestarted);
+
   // The same error with the drive still there after the wait: the board may
   // hold the file, so nothing is removed.
   SetUp();
@@ -245,7 +255,7 @@ TEST_F(DriveSearchTest, ErrorAfterTheBoardsLastBlockIsARestartOnlyWhenTheDriveLe
 TEST_F(DriveSearchTest, DrivePulledBeforeTheLastBlockIsACopyFailure) {
   use_file("fw.uf2", uf2_file(board_then_other()));
   fake_drives::script({{false, {kUf2Board}}});
-  fake_drives::copy_result(failed_after(3 * 512, "cannot write E:\\fw.uf2: No such device"));
+  fake_drives::copy_result(failed_after(2 * 512, "cannot write E:\\fw.uf2: No such device"));
   fake_drives::leave_after_looks(0);
   EXPECT_EQ(search(), std::string(kFoundOnBoard) +
                           "Copy failed: cannot write E:\\fw.uf2: No such device\n");
