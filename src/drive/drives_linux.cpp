@@ -22,7 +22,7 @@ namespace {
 
 // Each piece of the copy is pushed to the device and waited for before the
 // next, so the tool knows how much of the file the drive acknowledged.
-constexpr uint64_t kPieceSize = 2u << 20;
+constexpr uint64_t kPieceSize = 4u << 20;
 constexpr size_t kBufferSize = 128 * 1024;  // as large as cp's, for the same write sizes
 
 std::string base_name(const std::string& path) {
@@ -102,8 +102,8 @@ class DriveCopy {
             const std::string& dest)
       : source_(source), bytes_(source, loaded), out_(out), dest_(dest) {}
 
-  // Writes [offset, end) and waits until the device has it.
-  bool piece(uint64_t offset, uint64_t end, CopyResult* result) {
+  // Writes [offset, end) into the page cache.
+  bool write_piece(uint64_t offset, uint64_t end, CopyResult* result) {
     for (uint64_t at = offset; at < end;) {
       const uint8_t* data;
       const long n = bytes_.at(at, static_cast<size_t>(end - at), &data);
@@ -114,24 +114,50 @@ class DriveCopy {
       }
       at += static_cast<uint64_t>(n);
     }
+    return true;
+  }
+
+  // Starts the device writing [offset, end) without waiting for it.
+  bool start_writeback(uint64_t offset, uint64_t end, CopyResult* result) {
+    if (sync_file_range(out_, static_cast<off64_t>(offset), static_cast<off64_t>(end - offset),
+                        SYNC_FILE_RANGE_WRITE) == 0) {
+      return true;
+    }
+    return fail(errno_text("cannot write", dest_), result);
+  }
+
+  // Waits until the device has acknowledged everything up to `end`.
+  bool wait_until_acknowledged(uint64_t end, CopyResult* result) {
+    const uint64_t from = result->acknowledged;
     const unsigned flags =
         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
-    if (sync_file_range(out_, static_cast<off64_t>(offset), static_cast<off64_t>(end - offset),
-                        flags) != 0) {
+    if (end > from && sync_file_range(out_, static_cast<off64_t>(from),
+                                      static_cast<off64_t>(end - from), flags) != 0) {
       return fail(errno_text("cannot write", dest_), result);
     }
     result->acknowledged = end;
     return true;
   }
 
+  // Piece by piece, each one's writeback started before the previous one is
+  // waited for, so the device never idles while the next piece is prepared.
+  // At a forced end (a UF2 family's last block) everything is waited for
+  // first, so that block reaches the device in a write of its own.
   CopyResult run(const std::vector<uint64_t>& piece_ends) {
     CopyResult result;
     result.acknowledged_known = true;
+    uint64_t started = 0;  // end of the writeback started last
     for (uint64_t offset = 0; offset < source_.size;) {
       const uint64_t end = piece_end(offset, source_.size, piece_ends);
-      if (!piece(offset, end, &result)) return result;
+      const bool forced = std::find(piece_ends.begin(), piece_ends.end(), end) != piece_ends.end();
+      if (!write_piece(offset, end, &result) || !start_writeback(offset, end, &result) ||
+          !wait_until_acknowledged(forced ? end : started, &result)) {
+        return result;
+      }
+      started = end;
       offset = end;
     }
+    if (!wait_until_acknowledged(source_.size, &result)) return result;
     if (bytes_.grew()) {
       fail("the file changed during the copy", &result);
     } else if (fsync(out_) != 0) {  // the directory entry and the FAT
