@@ -8,6 +8,10 @@
 // Makes the console show the tool's UTF-8 messages correctly.
 void console_init();
 
+// Lets the C library's multibyte functions convert UTF-8, as the HID
+// library needs for the board's strings. Numbers keep their formatting.
+void use_utf8_character_type();
+
 // Blocks the calling thread for `ms` milliseconds.
 void sleep_ms(unsigned ms);
 

@@ -17,6 +17,9 @@ void console_init() {
   SetErrorMode(SEM_FAILCRITICALERRORS);
 }
 
+// hidapi's Windows backend gets the strings as UTF-16 from the system.
+void use_utf8_character_type() {}
+
 void sleep_ms(unsigned ms) { Sleep(ms); }
 
 // From the ANSI code page, which the manifest sets to UTF-8 on Windows 10

@@ -104,6 +104,7 @@ int sendHID(const char* path) {
 }
 
 void DoHID(const wchar_t* filter) {
+  use_utf8_character_type();
   if (hid_init() != 0) return;
   hid_device_info* devices = hid_enumerate(kVendorId, kProductId);
   for (hid_device_info* entry = devices; entry != nullptr; entry = entry->next) {

@@ -13,5 +13,6 @@ void reset() { g_sleeps.clear(); }
 }  // namespace fake_clock
 
 void console_init() {}
+void use_utf8_character_type() {}
 void sleep_ms(unsigned ms) { g_sleeps.push_back(ms); }
 std::wstring narrow_to_wide(const char* text) { return utf8_to_wide(text); }
