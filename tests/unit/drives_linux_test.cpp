@@ -217,6 +217,10 @@ TEST(CopyToDriveTest, DestinationsThatAreNotRegularFilesOnTheDriveAreLeftAlone) 
   }
   EXPECT_EQ(work.read("outside/victim"), "precious");
   EXPECT_FALSE(work.exists("outside/new"));
+  // A drive whose folder went away.
+  work.write("fw.uf2", "firmware");
+  EXPECT_EQ(copy(work / "fw.uf2", work / "vanished").error,
+            "cannot open " + (work / "vanished") + ": No such file or directory");
   // The file named is itself the file on the drive: not truncated.
   work.write("drive/own.uf2", "firmware");
   const CopyResult result = copy(work / "drive/own.uf2", work / "drive");
