@@ -236,22 +236,14 @@ bool find_in_directory(const std::string& dir, const std::string& wanted, std::s
 
 namespace {
 
-// Reads a small sysfs attribute below `block_dir`; empty when it is missing.
-std::string read_attribute(int block_dir, const std::string& path) {
-  const int fd = openat(block_dir, path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "";
-  char value[32];
-  const ssize_t n = read(fd, value, sizeof value - 1);
-  close(fd);
-  return n > 0 ? std::string(value, static_cast<size_t>(n)) : "";
-}
-
 // An attribute of the disk behind sysfs's dev/block/<dev>. Disks carry them;
 // partitions do not, and their directory sits inside their disk's (".." after
 // the link resolves against its target).
 std::string disk_attribute(int block_dir, const std::string& dev, const std::string& name) {
-  std::string value = read_attribute(block_dir, dev + "/" + name);
-  if (value.empty()) value = read_attribute(block_dir, dev + "/../" + name);
+  std::string value;
+  if (!read_attribute(block_dir, dev + "/" + name, &value)) {
+    read_attribute(block_dir, dev + "/../" + name, &value);
+  }
   return value;
 }
 
@@ -259,7 +251,7 @@ std::string disk_attribute(int block_dir, const std::string& dev, const std::str
 // as removable drives: SCSI peripheral type 5 is a CD/DVD drive.
 bool disk_is_removable(int block_dir, const std::string& dev) {
   if (disk_attribute(block_dir, dev, "removable").compare(0, 1, "1") != 0) return false;
-  return disk_attribute(block_dir, dev, "device/type").compare(0, 2, "5\n") != 0;
+  return disk_attribute(block_dir, dev, "device/type") != "5";
 }
 
 std::string device_name(unsigned major, unsigned minor) {

@@ -26,21 +26,6 @@ uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8)
 uint32_t le32(const uint8_t* p) { return le16(p) | static_cast<uint32_t>(le16(p + 2)) << 16; }
 bool power_of_two(unsigned v) { return v != 0 && (v & (v - 1)) == 0; }
 
-// Reads a small sysfs attribute relative to the directory `dir`, without its
-// trailing newline.
-bool read_attribute(int dir, const std::string& relative, std::string* value) {
-  const int fd = openat(dir, relative.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[64];
-  ssize_t n;
-  do n = read(fd, buffer, sizeof buffer); while (n < 0 && errno == EINTR);
-  close(fd);
-  if (n < 0) return false;
-  value->assign(buffer, static_cast<size_t>(n));
-  while (!value->empty() && value->back() == '\n') value->pop_back();
-  return true;
-}
-
 bool attribute_is(int dir, const std::string& relative, const char* expected) {
   std::string value;
   return read_attribute(dir, relative, &value) && value == expected;

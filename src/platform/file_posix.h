@@ -9,4 +9,8 @@
 // until end of file rather than trusting the size.
 bool read_whole_file(const std::string& path, std::string* contents);
 
+// Reads a small attribute file (sysfs) at `relative` below the directory
+// `dir`, without its trailing newline.
+bool read_attribute(int dir, const std::string& relative, std::string* value);
+
 #endif  // FLASHDROP_PLATFORM_FILE_POSIX_H_
