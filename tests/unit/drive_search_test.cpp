@@ -21,6 +21,11 @@ class DriveSearchTest : public ::testing::Test {
     use_file("fw.uf2", std::vector<uint8_t>(1000, 'x'));
   }
 
+  // The board's four blocks then another family's two, onto the board's
+  // drive; the copy fails after `acknowledged` bytes, and the drive leaves
+  // after `looks` looks (-1: it stays).
+  void copy_fails_onto_board(uint64_t acknowledged, const std::string& why, int looks);
+
   void use_file(const std::string& name, const std::vector<uint8_t>& bytes) {
     fake_drives::source_file(name, bytes);
     firmware_ = Firmware();
@@ -190,6 +195,14 @@ CopyResult failed_after(uint64_t acknowledged, const std::string& why) {
   return result;
 }
 
+void DriveSearchTest::copy_fails_onto_board(uint64_t acknowledged, const std::string& why,
+                                            int looks) {
+  use_file("fw.uf2", uf2_file(board_then_other()));
+  fake_drives::script({{false, {kUf2Board}}});
+  fake_drives::copy_result(failed_after(acknowledged, why));
+  fake_drives::leave_after_looks(looks);
+}
+
 TEST_F(DriveSearchTest, BoardThatRestartsAfterTheCopyHasTheFile) {
   const std::vector<uint8_t> file = uf2_file(board_then_other());
   use_file("fw.uf2", file);
@@ -223,29 +236,21 @@ TEST_F(DriveSearchTest, BoardThatNeverRestartsDidNotTakeTheFile) {
 }
 
 TEST_F(DriveSearchTest, ErrorAfterTheBoardsLastBlockIsARestartOnlyWhenTheDriveLeft) {
-  use_file("fw.uf2", uf2_file(board_then_other()));
-  fake_drives::script({{false, {kUf2Board}}});
-  fake_drives::copy_result(failed_after(4 * 512, "cannot flush E:\\fw.uf2: No such device"));
-  fake_drives::leave_after_looks(0);
+  copy_fails_onto_board(4 * 512, "cannot flush E:\\fw.uf2: No such device", 0);
   EXPECT_EQ(search(), std::string(kFoundOnBoard) + "Board restarted\n");
   EXPECT_EQ(result_, SearchResult::kBoardRestarted);
   EXPECT_TRUE(fake_drives::discarded().empty());
 
   // The board restarted on its last block before acknowledging that write.
   SetUp();
-  use_file("fw.uf2", uf2_file(board_then_other()));
-  fake_drives::script({{false, {kUf2Board}}});
-  fake_drives::copy_result(failed_after(3 * 512, "cannot write E:\\fw.uf2: No such device"));
-  fake_drives::leave_after_looks(0);
+  copy_fails_onto_board(3 * 512, "cannot write E:\\fw.uf2: No such device", 0);
   EXPECT_EQ(search(), std::string(kFoundOnBoard) + "Board restarted\n");
   EXPECT_EQ(result_, SearchResult::kBoardRestarted);
 
   // The same error with the drive still there after the wait: the board may
   // hold the file, so nothing is removed.
   SetUp();
-  use_file("fw.uf2", uf2_file(board_then_other()));
-  fake_drives::script({{false, {kUf2Board}}});
-  fake_drives::copy_result(failed_after(6 * 512, "cannot flush E:\\fw.uf2: Input/output error"));
+  copy_fails_onto_board(6 * 512, "cannot flush E:\\fw.uf2: Input/output error", -1);
   EXPECT_EQ(search(), std::string(kFoundOnBoard) +
                           "Copy failed: cannot flush E:\\fw.uf2: Input/output error\n");
   EXPECT_EQ(result_, SearchResult::kCopyFailed);
@@ -253,10 +258,7 @@ TEST_F(DriveSearchTest, ErrorAfterTheBoardsLastBlockIsARestartOnlyWhenTheDriveLe
 }
 
 TEST_F(DriveSearchTest, DrivePulledBeforeTheLastBlockIsACopyFailure) {
-  use_file("fw.uf2", uf2_file(board_then_other()));
-  fake_drives::script({{false, {kUf2Board}}});
-  fake_drives::copy_result(failed_after(2 * 512, "cannot write E:\\fw.uf2: No such device"));
-  fake_drives::leave_after_looks(0);
+  copy_fails_onto_board(2 * 512, "cannot write E:\\fw.uf2: No such device", 0);
   EXPECT_EQ(search(), std::string(kFoundOnBoard) +
                           "Copy failed: cannot write E:\\fw.uf2: No such device\n");
   EXPECT_EQ(result_, SearchResult::kCopyFailed);
