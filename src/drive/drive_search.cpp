@@ -18,10 +18,10 @@ constexpr size_t kCurrentUf2Head = 512;
 // Bootloaders that show the running firmware as CURRENT.UF2 say in its first
 // block which family they run. Some take more than one family, so a file
 // without blocks for it is worth a note, not a refusal.
-void note_foreign_family(const Firmware& firmware, const std::string& root) {
+void note_foreign_family(const Firmware& firmware, const Drive& drive) {
   std::vector<uint8_t> head;
   uint32_t running;
-  if (!read_drive_file(root, "CURRENT.UF2", kCurrentUf2Head, &head) ||
+  if (!read_drive_file(drive, "CURRENT.UF2", kCurrentUf2Head, &head) ||
       !block_family(head.data(), head.size(), &running) ||
       has_blocks_for(firmware.map, running)) {
     return;
@@ -31,10 +31,10 @@ void note_foreign_family(const Firmware& firmware, const std::string& root) {
 }
 
 // Waits until the drive has left, at most kRestartWaitMs. True when it left.
-bool wait_for_drive_to_leave(const std::string& root, const std::string& marker,
+bool wait_for_drive_to_leave(const Drive& drive, const std::string& marker,
                              const DriveIdentity& identity) {
   for (unsigned waited = 0;; waited += kRestartPollMs) {
-    if (!drive_still_there(root, marker, identity)) return true;
+    if (!drive_still_there(drive, marker, identity)) return true;
     if (waited >= kRestartWaitMs) return false;
     sleep_ms(kRestartPollMs);
   }
@@ -70,32 +70,30 @@ SearchResult report(Verdict verdict, const CopyResult& copy) {
   return SearchResult::kCopyFailed;
 }
 
-// Copies the file onto the bootloader drive at `root` and tells what the
-// board did with it.
-SearchResult deliver(const Firmware& firmware, const std::string& root,
-                     const std::string& marker, const MarkerFile& found) {
+// Copies the file onto the bootloader drive and tells what the board did
+// with it.
+SearchResult deliver(const Firmware& firmware, const Drive& drive, const std::string& marker,
+                     const MarkerFile& found) {
   printf("Find: %s, size %ld\n", escape_controls(found.name).c_str(), found.size);
-  if (firmware.uf2) note_foreign_family(firmware, root);
-  printf("%s\n", escape_controls(copy_command_line(firmware.source.name, root)).c_str());
+  if (firmware.uf2) note_foreign_family(firmware, drive);
+  printf("%s\n", escape_controls(copy_command_line(firmware.source.name, drive.root)).c_str());
   fflush(stdout);  // the copy may print too; keep the order
-  const DriveIdentity identity = identify_drive(root);
+  const DriveIdentity identity = identify_drive(drive);
   const CopyResult copy =
-      copy_to_drive(firmware.source, firmware.bytes, piece_ends(firmware), root);
+      copy_to_drive(firmware.source, firmware.bytes, piece_ends(firmware), drive);
   CopyObservation seen;
   seen.uf2 = firmware.uf2;
   seen.copy_ok = copy.ok;
+  seen.destination_changed = copy.destination_changed;
   seen.family_delivered = family_delivered(firmware, copy);
   if (restart_expected(seen)) {
-    seen.drive_gone = wait_for_drive_to_leave(root, marker, identity);
+    seen.drive_gone = wait_for_drive_to_leave(drive, marker, identity);
   } else if (!copy.ok) {
-    seen.drive_gone = !drive_still_there(root, marker, identity);
+    seen.drive_gone = !drive_still_there(drive, marker, identity);
   }
-  const Verdict verdict = decide_verdict(seen);
-  if (verdict == Verdict::kCopyFailed && !seen.drive_gone &&
-      seen.family_delivered == Delivered::kNo) {
-    discard_copy(firmware.source, root);  // leave no truncated image behind
-  }
-  return report(verdict, copy);
+  // Leave no truncated image behind, and nothing else than what this run wrote.
+  if (discard_wanted(seen)) discard_copy(firmware.source, drive);
+  return report(decide_verdict(seen), copy);
 }
 
 // One look at every removable drive. Returns true, with `result` set, once a
@@ -112,9 +110,9 @@ bool search_pass(const Firmware& firmware, const std::string& marker, SearchResu
     printf("Removable Disk %s\n", escape_controls(drive.root).c_str());
     MarkerFile found;
     bool delivered = false;
-    if (find_marker(drive.root, marker, &found)) {
+    if (find_marker(&drive, marker, &found)) {
       if (make_drive_writable(&drive, &message)) {
-        *result = deliver(firmware, drive.root, marker, found);
+        *result = deliver(firmware, drive, marker, found);
       } else {
         printf("Copy failed: %s\n", escape_controls(message).c_str());
         *result = SearchResult::kCopyFailed;

@@ -30,11 +30,16 @@ long read_source_at(const SourceFile& source, uint64_t offset, void* buffer, siz
 
 void close_source(SourceFile* source);
 
-// A removable drive as the listing found it.
+// A removable drive as the listing and the attach found it. Everything done
+// with a drive goes through this value, never through its path looked up again.
 struct Drive {
   std::string root;    // Windows: "E:\"; Linux: the mount point (set by attach_drive)
   std::string device;  // Linux: a block device nobody mounted; empty for a mounted drive
   bool attached_here = false;  // attach_drive mounted it; release_drive unmounts it
+  uint64_t number = 0;         // Linux: the block device (major:minor) the listing found
+  // Linux: the root directory, opened by find_marker once it found the marker
+  // on the listed device; closed by release_drive. -1 until then.
+  intptr_t root_handle = -1;
 };
 
 // Fills `drives` with the removable drives, in the system's order. Returns
@@ -49,7 +54,7 @@ bool attach_drive(Drive* drive, std::string* message);
 // Makes a drive that attach_drive mounted read-only writable.
 bool make_drive_writable(Drive* drive, std::string* why);
 
-// Undoes attach_drive, leaving nothing behind.
+// Undoes attach_drive and find_marker, leaving nothing behind.
 void release_drive(Drive* drive);
 
 struct MarkerFile {
@@ -57,13 +62,14 @@ struct MarkerFile {
   long size;
 };
 
-// Looks up `marker` in the root directory of the drive at `root`, without
-// regard to letter case. A directory of that name counts as found.
-bool find_marker(const std::string& root, const std::string& marker, MarkerFile* found);
+// Looks up `marker` in the drive's root directory, without regard to letter
+// case. A directory of that name counts as found. On Linux the root must be
+// the listed device's, and stays open in `drive->root_handle` when found.
+bool find_marker(Drive* drive, const std::string& marker, MarkerFile* found);
 
 // Reads up to `size` bytes from the start of the regular file `name` (any
 // letter case) in the drive's root directory.
-bool read_drive_file(const std::string& root, const std::string& name, size_t size,
+bool read_drive_file(const Drive& drive, const std::string& name, size_t size,
                      std::vector<uint8_t>* bytes);
 
 // Which drive stands at a root: Linux, its block device; Windows, its volume
@@ -74,12 +80,12 @@ struct DriveIdentity {
                             // that reuses the device number counts as another
   bool known = false;
 };
-DriveIdentity identify_drive(const std::string& root);
+DriveIdentity identify_drive(const Drive& drive);
 
-// True while the drive identified by `identity` still stands at `root` and
-// still carries `marker`: false once the board left (it restarted, or the
-// cable was pulled).
-bool drive_still_there(const std::string& root, const std::string& marker,
+// True while the drive identified by `identity` is still there and still
+// carries `marker`: false once the board left (it restarted, or the cable
+// was pulled).
+bool drive_still_there(const Drive& drive, const std::string& marker,
                        const DriveIdentity& identity);
 
 // What a copy achieved.
@@ -89,19 +95,22 @@ struct CopyResult {
   // meaningful only when acknowledged_known.
   uint64_t acknowledged = 0;
   bool acknowledged_known = false;
+  // This run created the destination or truncated it: only then may a
+  // failed copy be removed, and only then can anything have reached the drive.
+  bool destination_changed = false;
   std::string error;  // one line, when !ok
 };
 
-// Copies the file into the root of the drive at `root` under its own base
+// Copies the file into the root of the drive under its own base
 // name. `bytes` holds the whole file when it was read before (the copy then
 // writes exactly those bytes), or is empty. `piece_ends` are offsets at which
 // a piece written and acknowledged must end, so that what the drive
 // acknowledged can be told at those offsets.
 CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                         const std::vector<uint64_t>& piece_ends, const std::string& root);
+                         const std::vector<uint64_t>& piece_ends, const Drive& drive);
 
 // Removes what a failed copy left on a drive that is still there.
-void discard_copy(const SourceFile& source, const std::string& root);
+void discard_copy(const SourceFile& source, const Drive& drive);
 
 // The copy command line the tool prints before the copy.
 inline std::string copy_command_line(const std::string& source, const std::string& root) {

@@ -86,15 +86,25 @@ class Bytes {
   std::vector<uint8_t> buffer_;
 };
 
-// The end of the piece that starts at `offset`: kPieceSize on, or the first
-// offset of `piece_ends` before that.
-uint64_t piece_end(uint64_t offset, uint64_t size, const std::vector<uint64_t>& piece_ends) {
-  uint64_t end = std::min(size, offset + kPieceSize);
-  for (uint64_t forced : piece_ends) {
-    if (forced > offset && forced < end) end = forced;
+// Walks the sorted forced ends along the copy, so that finding each piece's
+// end costs nothing more than a look at the next one.
+class PieceEnds {
+ public:
+  explicit PieceEnds(const std::vector<uint64_t>& sorted) : ends_(sorted) {}
+
+  // The end of the piece that starts at `offset`: kPieceSize on, or the
+  // first forced end before that. `forced` tells which.
+  uint64_t after(uint64_t offset, uint64_t size, bool* forced) {
+    while (next_ < ends_.size() && ends_[next_] <= offset) ++next_;
+    const uint64_t end = std::min(size, offset + kPieceSize);
+    *forced = next_ < ends_.size() && ends_[next_] <= end;
+    return *forced ? ends_[next_] : end;
   }
-  return end;
-}
+
+ private:
+  const std::vector<uint64_t>& ends_;
+  size_t next_ = 0;
+};
 
 class DriveCopy {
  public:
@@ -146,10 +156,12 @@ class DriveCopy {
   CopyResult run(const std::vector<uint64_t>& piece_ends) {
     CopyResult result;
     result.acknowledged_known = true;
+    result.destination_changed = true;
+    PieceEnds ends(piece_ends);
     uint64_t started = 0;  // end of the writeback started last
     for (uint64_t offset = 0; offset < source_.size;) {
-      const uint64_t end = piece_end(offset, source_.size, piece_ends);
-      const bool forced = std::find(piece_ends.begin(), piece_ends.end(), end) != piece_ends.end();
+      bool forced;
+      const uint64_t end = ends.after(offset, source_.size, &forced);
       if (!write_piece(offset, end, &result) || !start_writeback(offset, end, &result) ||
           !wait_until_acknowledged(forced ? end : started, &result)) {
         return result;
@@ -180,47 +192,109 @@ class DriveCopy {
   const std::string& dest_;
 };
 
-// Opens the destination in the drive's root without following a link and
-// without blocking on a FIFO, and accepts it only when it is a regular file
-// on the drive's own device and not the source itself. Nothing is truncated
-// before that.
+// Opens `name` in the directory `dir` when it is a regular file of the
+// directory's own device, looked at before it is opened (without following a
+// link), so that no device node or FIFO is ever opened; and looked at again
+// once open, in case it was swapped in between. -1 with errno set otherwise
+// (ENODEV: something else than a regular file of that device).
+int open_regular(int dir, const std::string& name, int flags, struct stat* st) {
+  struct stat dir_st, opened;
+  if (fstat(dir, &dir_st) != 0 || fstatat(dir, name.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return -1;
+  }
+  if (!S_ISREG(st->st_mode) || st->st_dev != dir_st.st_dev) {
+    errno = ENODEV;
+    return -1;
+  }
+  const int fd =
+      openat(dir, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (fstat(fd, &opened) == 0 && opened.st_dev == st->st_dev && opened.st_ino == st->st_ino) {
+    return fd;
+  }
+  close(fd);
+  errno = ENODEV;
+  return -1;
+}
+
+bool not_a_regular_file(int error) {
+  return error == ENODEV || error == ELOOP || error == ENXIO || error == EISDIR ||
+         error == EEXIST;
+}
+
+bool is_source(const SourceFile& source, const struct stat& st) {
+  struct stat source_st;
+  return fstat(static_cast<int>(source.handle), &source_st) == 0 &&
+         source_st.st_dev == st.st_dev && source_st.st_ino == st.st_ino;
+}
+
+// Opens the destination in the drive's root: a new file is created, never
+// one that appeared meanwhile; an existing one must be a regular file on the
+// drive's own device and not the source itself, and is truncated only then.
+// `changed` tells whether anything on the drive was created or truncated.
 int open_destination(int root_fd, const std::string& name, const std::string& dest,
-                     const SourceFile& source, std::string* why) {
-  struct stat root_st, dest_st, source_st;
-  if (fstat(root_fd, &root_st) != 0) {
-    *why = errno_text("cannot examine", dest);
-    return -1;
+                     const SourceFile& source, bool* changed, std::string* why) {
+  struct stat st;
+  int out = open_regular(root_fd, name, O_WRONLY, &st);
+  const bool absent = out < 0 && errno == ENOENT;
+  if (absent) {
+    out = openat(root_fd, name.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                 0644);
   }
-  const int out = openat(root_fd, name.c_str(),
-                         O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
   if (out < 0) {
-    *why = errno == ELOOP || errno == ENXIO || errno == EISDIR ? dest + " is not a regular file on the drive"
-                                            : errno_text("cannot create", dest);
+    *why = not_a_regular_file(errno) ? dest + " is not a regular file on the drive"
+                                     : errno_text("cannot create", dest);
     return -1;
   }
-  if (fstat(out, &dest_st) != 0 || !S_ISREG(dest_st.st_mode) || dest_st.st_dev != root_st.st_dev) {
-    *why = dest + " is not a regular file on the drive";
-  } else if (fstat(static_cast<int>(source.handle), &source_st) == 0 &&
-             source_st.st_dev == dest_st.st_dev && source_st.st_ino == dest_st.st_ino) {
+  if (absent) {
+    *changed = true;
+    return out;
+  }
+  if (is_source(source, st)) {
     *why = source.name + " is already the file on the drive";
   } else if (ftruncate(out, 0) != 0) {
     *why = errno_text("cannot truncate", dest);
   } else {
+    *changed = true;
     return out;
   }
   close(out);
   return -1;
 }
 
-int open_root(const std::string& root) {
-  return open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// The drive's root directory, as a handle of the caller's own: a copy of the
+// one find_marker kept, else the mount point opened now, which must still be
+// the listed device. -1 with `why` set.
+int open_drive_root(const Drive& drive, std::string* why) {
+  if (drive.root_handle >= 0) {
+    const int fd = fcntl(static_cast<int>(drive.root_handle), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) *why = errno_text("cannot open", drive.root);
+    return fd;
+  }
+  const int fd = open(drive.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    *why = errno_text("cannot open", drive.root);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_dev == drive.number) return fd;
+  close(fd);
+  *why = drive.root + " is no longer the removable drive that was listed";
+  return -1;
 }
 
 // The name as stored in the directory `dir` that matches `wanted` without
-// regard to letter case.
-bool find_in_directory(const std::string& dir, const std::string& wanted, std::string* stored) {
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return false;
+// regard to letter case. The directory is read through a handle of its own,
+// so that `dir` keeps its offset.
+bool find_in_directory(int dir, const std::string& wanted, std::string* stored) {
+  const int own = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (own < 0) return false;
+  DIR* d = fdopendir(own);
+  if (d == nullptr) {
+    close(own);
+    return false;
+  }
   bool matched = false;
   while (struct dirent* entry = readdir(d)) {
     if (strcasecmp(entry->d_name, wanted.c_str()) != 0) continue;
@@ -277,31 +351,30 @@ bool is_removable_block_device(const std::string& sysfs_root, unsigned major, un
   return removable;
 }
 
-std::vector<std::string> removable_mount_points(const std::vector<MountEntry>& table,
-                                                const std::string& sysfs_root) {
-  std::vector<std::string> points;
+std::vector<MountEntry> removable_mount_points(const std::vector<MountEntry>& table,
+                                               const std::string& sysfs_root) {
+  std::vector<MountEntry> points;
   const int block_dir = open_block_dir(sysfs_root);
   if (block_dir < 0) return points;
   std::set<std::pair<unsigned, unsigned>> seen;
   for (const MountEntry& entry : table) {
     if (entry.root != "/") continue;
     if (!seen.insert({entry.major, entry.minor}).second) continue;
-    if (is_removable(block_dir, entry.major, entry.minor)) points.push_back(entry.mount_point);
+    if (is_removable(block_dir, entry.major, entry.minor)) points.push_back(entry);
   }
   close(block_dir);
   return points;
 }
 
-DriveIdentity drive_identity(const std::string& root, const std::string& sysfs_root) {
+DriveIdentity drive_identity(uint64_t number, const std::string& sysfs_root) {
   DriveIdentity identity;
-  struct stat st;
-  if (stat(root.c_str(), &st) != 0) return identity;
-  identity.id = st.st_dev;
+  if (number == 0) return identity;
+  const dev_t dev = static_cast<dev_t>(number);
+  identity.id = number;
   identity.known = true;
   const int block_dir = open_block_dir(sysfs_root);
   if (block_dir < 0) return identity;
-  const std::string seq =
-      disk_attribute(block_dir, device_name(major(st.st_dev), minor(st.st_dev)), "diskseq");
+  const std::string seq = disk_attribute(block_dir, device_name(major(dev), minor(dev)), "diskseq");
   identity.generation = strtoull(seq.c_str(), nullptr, 10);
   close(block_dir);
   return identity;
@@ -365,67 +438,75 @@ bool list_removable_drives(std::vector<Drive>* drives) {
   if (!read_whole_file("/proc/self/mountinfo", &text)) return false;
   const std::vector<MountEntry> table = parse_mountinfo(text);
   drives->clear();
-  for (const std::string& point : removable_mount_points(table, "/sys")) {
+  for (const MountEntry& entry : removable_mount_points(table, "/sys")) {
     Drive drive;
-    drive.root = point;
+    drive.root = entry.mount_point;
+    drive.number = makedev(entry.major, entry.minor);
     drives->push_back(drive);
   }
   append_unmounted_drives(table, drives);
   return true;
 }
 
-bool find_marker(const std::string& root, const std::string& marker, MarkerFile* found) {
-  std::string stored;
+// The marker is looked at, never opened: a regular file or a folder.
+bool find_marker(Drive* drive, const std::string& marker, MarkerFile* found) {
+  std::string why, stored;
+  const int root_fd = open_drive_root(*drive, &why);
+  if (root_fd < 0) return false;
   struct stat st;
-  if (!find_in_directory(root, marker, &stored) ||
-      stat(join_path(root, stored).c_str(), &st) != 0) {
+  if (!find_in_directory(root_fd, marker, &stored) ||
+      fstatat(root_fd, stored.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+    close(root_fd);
     return false;
   }
   found->name = stored;
   found->size = static_cast<long>(st.st_size);
+  if (drive->root_handle >= 0) close(static_cast<int>(drive->root_handle));
+  drive->root_handle = root_fd;
   return true;
 }
 
-bool read_drive_file(const std::string& root, const std::string& name, size_t size,
+bool read_drive_file(const Drive& drive, const std::string& name, size_t size,
                      std::vector<uint8_t>* bytes) {
-  std::string stored;
-  if (!find_in_directory(root, name, &stored)) return false;
-  const int root_fd = open_root(root);
+  std::string why, stored;
+  const int root_fd = open_drive_root(drive, &why);
   if (root_fd < 0) return false;
-  const int fd = openat(root_fd, stored.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat st;
+  const int fd =
+      find_in_directory(root_fd, name, &stored) ? open_regular(root_fd, stored, O_RDONLY, &st) : -1;
   close(root_fd);
   if (fd < 0) return false;
-  struct stat st;
   bytes->resize(size);
-  const ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, bytes->data(), size) : -1;
+  ssize_t n;
+  do n = read(fd, bytes->data(), size); while (n < 0 && errno == EINTR);
   close(fd);
   if (n < 0) return false;
   bytes->resize(static_cast<size_t>(n));
   return true;
 }
 
-DriveIdentity identify_drive(const std::string& root) { return drive_identity(root, "/sys"); }
+DriveIdentity identify_drive(const Drive& drive) { return drive_identity(drive.number, "/sys"); }
 
 // The board has left when its block device is gone from sysfs: the mount may
 // linger (detached lazily, or not at all without an automounter), the device
 // does not.
-bool drive_still_there(const std::string&, const std::string&, const DriveIdentity& identity) {
+bool drive_still_there(const Drive&, const std::string&, const DriveIdentity& identity) {
   return identity.known && block_device_present(identity, "/sys");
 }
 
 CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                         const std::vector<uint64_t>& piece_ends, const std::string& root) {
+                         const std::vector<uint64_t>& piece_ends, const Drive& drive) {
   // A file-size limit must end in an error from write, not in SIGXFSZ.
   signal(SIGXFSZ, SIG_IGN);
   CopyResult result;
+  result.acknowledged_known = true;  // nothing reached the drive yet
   const std::string name = base_name(source.name);
-  const std::string dest = join_path(root, name);
-  const int root_fd = open_root(root);
-  if (root_fd < 0) {
-    result.error = errno_text("cannot open", root);
-    return result;
-  }
-  const int out = open_destination(root_fd, name, dest, source, &result.error);
+  const std::string dest = join_path(drive.root, name);
+  const int root_fd = open_drive_root(drive, &result.error);
+  if (root_fd < 0) return result;
+  const int out =
+      open_destination(root_fd, name, dest, source, &result.destination_changed, &result.error);
   close(root_fd);
   if (out < 0) return result;
   result = DriveCopy(source, bytes, out, dest).run(piece_ends);
@@ -436,8 +517,9 @@ CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& b
   return result;
 }
 
-void discard_copy(const SourceFile& source, const std::string& root) {
-  const int root_fd = open_root(root);
+void discard_copy(const SourceFile& source, const Drive& drive) {
+  std::string why;
+  const int root_fd = open_drive_root(drive, &why);
   if (root_fd < 0) return;
   const std::string name = base_name(source.name);
   struct stat st;

@@ -16,11 +16,11 @@ bool is_removable_block_device(const std::string& sysfs_root, unsigned major, un
 // The mount points of removable devices, in table order, each device once.
 // Mounts of a subdirectory (bind mounts) are skipped: the marker lives in the
 // file system's root.
-std::vector<std::string> removable_mount_points(const std::vector<MountEntry>& table,
-                                                const std::string& sysfs_root);
+std::vector<MountEntry> removable_mount_points(const std::vector<MountEntry>& table,
+                                               const std::string& sysfs_root);
 
-// The block device under `root` (its number and the disk's sequence number).
-DriveIdentity drive_identity(const std::string& root, const std::string& sysfs_root);
+// The block device `number` (a dev_t) and its disk's sequence number.
+DriveIdentity drive_identity(uint64_t number, const std::string& sysfs_root);
 
 // True while that block device, and not a newer disk that took its number,
 // is in sysfs.

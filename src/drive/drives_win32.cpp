@@ -365,9 +365,9 @@ void release_drive(Drive*) {}
 
 // _findfirst64i32 follows the drive's own name rules: on FAT and NTFS without
 // regard to letter case. The name it gives is the one stored on the drive.
-bool find_marker(const std::string& root, const std::string& marker, MarkerFile* found) {
+bool find_marker(Drive* drive, const std::string& marker, MarkerFile* found) {
   struct _finddata64i32_t entry;
-  const intptr_t handle = _findfirst64i32((root + marker).c_str(), &entry);
+  const intptr_t handle = _findfirst64i32((drive->root + marker).c_str(), &entry);
   if (handle == -1) return false;
   found->name = entry.name;
   found->size = static_cast<long>(entry.size);
@@ -377,10 +377,10 @@ bool find_marker(const std::string& root, const std::string& marker, MarkerFile*
 
 // Names on FAT are looked up without regard to letter case. A folder cannot
 // be opened this way, so only a file is read.
-bool read_drive_file(const std::string& root, const std::string& name, size_t size,
+bool read_drive_file(const Drive& drive, const std::string& name, size_t size,
                      std::vector<uint8_t>* bytes) {
   const HANDLE handle =
-      CreateFileA((root + name).c_str(), GENERIC_READ,
+      CreateFileA((drive.root + name).c_str(), GENERIC_READ,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
@@ -399,10 +399,10 @@ bool read_drive_file(const std::string& root, const std::string& name, size_t si
   return ok;
 }
 
-DriveIdentity identify_drive(const std::string& root) {
+DriveIdentity identify_drive(const Drive& drive) {
   DriveIdentity identity;
   DWORD serial = 0;
-  if (GetVolumeInformationA(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+  if (GetVolumeInformationA(drive.root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
     identity.id = serial;
     identity.known = true;
   }
@@ -414,25 +414,28 @@ DriveIdentity identify_drive(const std::string& root) {
 // letter given to another device shows another serial number. Under wine the
 // type comes from the registry and a drive whose folder went away still shows
 // a volume: there the marker is what tells.
-bool drive_still_there(const std::string& root, const std::string& marker,
+bool drive_still_there(const Drive& drive, const std::string& marker,
                        const DriveIdentity& identity) {
-  if (GetDriveTypeA(root.c_str()) != DRIVE_REMOVABLE) return false;
+  if (GetDriveTypeA(drive.root.c_str()) != DRIVE_REMOVABLE) return false;
   if (identity.known) {  // a volume that could not be read before proves nothing now
-    const DriveIdentity now = identify_drive(root);
+    const DriveIdentity now = identify_drive(drive);
     if (!now.known || now.id != identity.id) return false;
   }
   MarkerFile found;
-  return find_marker(root, marker, &found);
+  Drive looked = drive;
+  return find_marker(&looked, marker, &found);
 }
 
 // The copy is the command interpreter's, as the printed line says, so the
 // bytes and the piece ends go unused: Windows tells only whether copy
 // succeeded, never how much of the file reached the drive.
 CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>&,
-                         const std::vector<uint64_t>&, const std::string& root) {
+                         const std::vector<uint64_t>&, const Drive& drive) {
+  const std::string& root = drive.root;
   CopyResult result;
   const long status = run_interpreter(copy_command_line(source.name, root), &result.error);
   if (status < 0) return result;
+  result.destination_changed = true;  // copy ran: it may have written the file
   if (status != 0) {
     result.error = "copy ended with status " + std::to_string(status);
     return result;
@@ -446,8 +449,8 @@ CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>&,
 
 // A file of another size than the source is a partial image; one of the same
 // size is left, whoever wrote it.
-void discard_copy(const SourceFile& source, const std::string& root) {
-  const std::string dest = root + base_name(source.name);
+void discard_copy(const SourceFile& source, const Drive& drive) {
+  const std::string dest = drive.root + base_name(source.name);
   uint64_t size;
   if (file_size(dest, &size) && size != source.size) DeleteFileA(dest.c_str());
 }

@@ -3,6 +3,13 @@
 // drive is mounted read-only until its marker is found, so that a drive that
 // is not the board's is left exactly as it was (a writable FAT mount can
 // mark the volume dirty), and unmounted again when the pass is done with it.
+// A drive that just appeared is left to the desktop's automounter first.
+//
+// The tool's own mount(2) mount is writable only once it is detached: it
+// then lives as long as the root directory the tool holds open, so that not
+// even a SIGKILL leaves a writable mount behind. The directory it was made
+// on stays, empty, until the drive is released, and names it in the output.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -11,10 +18,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <map>
 #include <set>
 
 #include "drive/drives.h"
 #include "drive/udisks_linux.h"
+#include "drive/unmounted_linux.h"
 
 namespace {
 
@@ -44,10 +54,42 @@ bool refuse(const Drive& drive, const std::string& line, std::string* message) {
   return false;
 }
 
+// The first busy pass is most likely an automounter mounting the drive at
+// the same moment: its mount shows in the next pass. A drive still busy then
+// is mounted where the tool cannot see it (another mount namespace), and
+// stays so: that is said once.
+bool busy(const Drive& drive, std::string* message) {
+  static std::map<std::string, unsigned> busy_passes;
+  if (++busy_passes[drive.device] != 2) return false;
+  return refuse(drive,
+                drive.device +
+                    " is busy: mounted elsewhere? (in another mount namespace: a container's "
+                    "host, a service with private mounts); it is passed over",
+                message);
+}
+
+int64_t milliseconds(const struct timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// How long the drive has stood unmounted: since its device node appeared
+// (devtmpfs makes it as the kernel adds the device; udev sets its owner and
+// mode at once), or since the tool first saw it.
+int64_t unmounted_ms(const Drive& drive) {
+  static std::map<std::string, int64_t> first_seen;
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  const int64_t seen = first_seen.emplace(drive.device, milliseconds(now)).first->second;
+  struct stat st;
+  const int64_t appeared = stat(drive.device.c_str(), &st) == 0 ? milliseconds(st.st_ctim) : seen;
+  return unmounted_for_ms(appeared, seen, milliseconds(now));
+}
+
 // Ctrl-C (or a kill) while the tool holds its own mount must not leave the
 // mount and its directory behind. umount2 and rmdir are async-signal-safe.
 // A signal the caller ignores (nohup, a background job) stays ignored.
-constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kFatalSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,
+                                 SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM};
 char g_held_mount[sizeof kMountPointTemplate];
 struct sigaction g_saved[sizeof kFatalSignals / sizeof kFatalSignals[0]];
 
@@ -87,9 +129,7 @@ bool mount_privately(Drive* drive, std::string* message) {
     const std::string why = errno_text();
     rmdir(dir);
     let_go_of_mount();
-    // An automounter mounting the new drive at the same moment: its mount
-    // shows in the next pass.
-    if (error == EBUSY) return false;
+    if (error == EBUSY) return busy(*drive, message);
     return refuse(*drive, "Cannot mount " + drive->device + ": " + why, message);
   }
   drive->root = dir;
@@ -104,6 +144,8 @@ bool device_present(const std::string& device) {
   return stat(device.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
+// A mount already detached (made writable) is gone with the root directory's
+// handle: then umount2 finds nothing at the path.
 void unmount_privately(const Drive& drive) {
   const int flags = device_present(drive.device) ? 0 : MNT_DETACH;
   if (umount2(drive.root.c_str(), flags) != 0 && flags == 0) {
@@ -133,6 +175,7 @@ bool remount_through_udisks(Drive* drive, std::string* why) {
 
 bool attach_drive(Drive* drive, std::string* message) {
   if (drive->device.empty()) return true;
+  if (unmounted_ms(*drive) < kLeftToTheDesktopMs) return false;  // looked at in a later pass
   std::string mount_point, error;
   switch (udisks_mount(drive->device, true, &mount_point, &error)) {
     case UdisksOutcome::kDone:
@@ -146,7 +189,7 @@ bool attach_drive(Drive* drive, std::string* message) {
                         "or run flashdrop as root",
                     message);
     case UdisksOutcome::kBusy:
-      return false;  // an automounter got there first: the next pass finds its mount
+      return busy(*drive, message);
     case UdisksOutcome::kFailed:
       return refuse(*drive, "Cannot mount " + drive->device + ": " + error, message);
     case UdisksOutcome::kUnavailable:
@@ -169,10 +212,14 @@ bool make_drive_writable(Drive* drive, std::string* why) {
     *why = "cannot mount " + drive->device + " writable: " + errno_text();
     return false;
   }
+  // From here on the writable mount is reached through the root handle only.
+  if (drive->root_handle >= 0) umount2(drive->root.c_str(), MNT_DETACH);
   return true;
 }
 
 void release_drive(Drive* drive) {
+  if (drive->root_handle >= 0) close(static_cast<int>(drive->root_handle));
+  drive->root_handle = -1;
   if (!drive->attached_here) return;
   drive->attached_here = false;
   if (mounted_by_syscall(*drive)) {

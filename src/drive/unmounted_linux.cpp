@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -148,6 +149,21 @@ bool is_mounted(const std::vector<MountEntry>& table, const BlockDevice& device)
   });
 }
 
+std::vector<BlockDevice> unmounted_fat(const std::vector<MountEntry>& table,
+                                       const BlockPaths& paths) {
+  std::vector<BlockDevice> devices = removable_devices(paths.sys_block);
+  std::sort(devices.begin(), devices.end(), [](const BlockDevice& a, const BlockDevice& b) {
+    return std::tie(a.major, a.minor) < std::tie(b.major, b.minor);
+  });
+  std::vector<BlockDevice> found;
+  for (const BlockDevice& device : devices) {
+    if (!is_mounted(table, device) && fs_kind(device, paths) == FsKind::kFat) {
+      found.push_back(device);
+    }
+  }
+  return found;
+}
+
 }  // namespace
 
 FsKind fs_kind_from_udev(const std::string& record) {
@@ -178,23 +194,23 @@ bool is_fat_boot_sector(const uint8_t* s, size_t size) {
 
 std::vector<std::string> unmounted_fat_devices(const std::vector<MountEntry>& table,
                                                const BlockPaths& paths) {
-  std::vector<BlockDevice> devices = removable_devices(paths.sys_block);
-  std::sort(devices.begin(), devices.end(), [](const BlockDevice& a, const BlockDevice& b) {
-    return std::tie(a.major, a.minor) < std::tie(b.major, b.minor);
-  });
   std::vector<std::string> found;
-  for (const BlockDevice& device : devices) {
-    if (!is_mounted(table, device) && fs_kind(device, paths) == FsKind::kFat) {
-      found.push_back(paths.dev + "/" + device.name);
-    }
+  for (const BlockDevice& device : unmounted_fat(table, paths)) {
+    found.push_back(paths.dev + "/" + device.name);
   }
   return found;
 }
 
 void append_unmounted_drives(const std::vector<MountEntry>& table, std::vector<Drive>* drives) {
-  for (std::string& device : unmounted_fat_devices(table, BlockPaths())) {
+  const BlockPaths paths;
+  for (const BlockDevice& device : unmounted_fat(table, paths)) {
     Drive drive;
-    drive.device = std::move(device);
+    drive.device = paths.dev + "/" + device.name;
+    drive.number = makedev(device.major, device.minor);
     drives->push_back(std::move(drive));
   }
+}
+
+int64_t unmounted_for_ms(int64_t appeared, int64_t first_seen, int64_t now) {
+  return now - std::min(appeared, first_seen);
 }

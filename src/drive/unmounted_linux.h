@@ -44,4 +44,13 @@ FsKind fs_kind_from_udev(const std::string& record);
 // NTFS, and partition tables, are not.
 bool is_fat_boot_sector(const uint8_t* sector, size_t size);
 
+// A drive nobody mounted is left to the desktop's automounter, which mounts
+// within a few hundred milliseconds, for this long before the tool mounts it.
+constexpr int64_t kLeftToTheDesktopMs = 1000;
+
+// How long a drive has stood unmounted at `now`: from its device's
+// appearance, or from when the tool first saw it if that is earlier (a clock
+// set back). All in milliseconds of the same clock.
+int64_t unmounted_for_ms(int64_t appeared, int64_t first_seen, int64_t now);
+
 #endif  // FLASHDROP_DRIVE_UNMOUNTED_LINUX_H_

@@ -1,7 +1,10 @@
 #include "drive/verdict.h"
 
+// A copy that wrote nothing to the drive delivered nothing, whatever the
+// drive does next.
 bool restart_expected(const CopyObservation& seen) {
-  return seen.uf2 && (seen.copy_ok || seen.family_delivered != Delivered::kNo);
+  return seen.uf2 && seen.destination_changed &&
+         (seen.copy_ok || seen.family_delivered != Delivered::kNo);
 }
 
 Verdict decide_verdict(const CopyObservation& seen) {
@@ -11,4 +14,9 @@ Verdict decide_verdict(const CopyObservation& seen) {
   // The drive stayed: a clean copy the board ignored, or an error the board
   // did not cause.
   return seen.copy_ok ? Verdict::kNotTaken : Verdict::kCopyFailed;
+}
+
+bool discard_wanted(const CopyObservation& seen) {
+  return decide_verdict(seen) == Verdict::kCopyFailed && seen.destination_changed &&
+         !seen.drive_gone && seen.family_delivered == Delivered::kNo;
 }

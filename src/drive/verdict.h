@@ -20,6 +20,7 @@ enum class Delivered { kNo, kYes, kUnknown };
 struct CopyObservation {
   bool uf2 = false;
   bool copy_ok = false;
+  bool destination_changed = false;  // the copy created or truncated the file on the drive
   Delivered family_delivered = Delivered::kNo;
   bool drive_gone = false;  // after the wait, when one was wanted
 };
@@ -29,5 +30,11 @@ struct CopyObservation {
 bool restart_expected(const CopyObservation& seen);
 
 Verdict decide_verdict(const CopyObservation& seen);
+
+// True when what a failed copy left on the drive is to be removed: a file
+// this run created or truncated, on a drive still there, that cannot hold
+// the board's image. A file the copy never opened for writing is never
+// removed, nor one the board may have taken.
+bool discard_wanted(const CopyObservation& seen);
 
 #endif  // FLASHDROP_DRIVE_VERDICT_H_

@@ -148,6 +148,7 @@ TEST_F(DriveSearchTest, FailedCopyIsReportedAndEndsTheSearch) {
   times = 3;
   fake_drives::script({{false, {kBootloader, kBootloader}}});
   CopyResult failure;
+  failure.destination_changed = true;
   failure.error = "cannot write E:\\fw.uf2: No space left on device";
   fake_drives::copy_result(failure);
   EXPECT_EQ(search(),
@@ -191,6 +192,7 @@ CopyResult failed_after(uint64_t acknowledged, const std::string& why) {
   CopyResult result;
   result.acknowledged = acknowledged;
   result.acknowledged_known = true;
+  result.destination_changed = true;
   result.error = why;
   return result;
 }
@@ -264,6 +266,35 @@ TEST_F(DriveSearchTest, DrivePulledBeforeTheLastBlockIsACopyFailure) {
   EXPECT_EQ(result_, SearchResult::kCopyFailed);
   EXPECT_TRUE(fake_clock::sleeps().empty());
   EXPECT_TRUE(fake_drives::discarded().empty());  // nothing left to remove it from
+}
+
+// The copy never opened the destination for writing: the file there is not
+// this run's to remove, and nothing reached the board, whatever its drive
+// does next.
+TEST_F(DriveSearchTest, CopyThatWroteNothingFailsAndRemovesNothing) {
+  const struct {
+    const char* what;
+    bool uf2;
+    int looks;
+  } cases[] = {
+      {"the source is the file on the drive", false, -1},
+      {"a UF2 file, and the board then leaves", true, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    if (c.uf2) use_file("fw.uf2", uf2_file(board_then_other()));
+    fake_drives::script({{false, {c.uf2 ? kUf2Board : kBootloader}}});
+    CopyResult untouched;
+    untouched.error = "E:\\fw.uf2 is not a regular file on the drive";
+    fake_drives::copy_result(untouched);  // acknowledged unknown, as the interpreter's copy
+    fake_drives::leave_after_looks(c.looks);
+    EXPECT_EQ(search(), std::string(kFoundOnBoard) +
+                            "Copy failed: E:\\fw.uf2 is not a regular file on the drive\n");
+    EXPECT_EQ(result_, SearchResult::kCopyFailed);
+    EXPECT_TRUE(fake_drives::discarded().empty());
+    EXPECT_TRUE(fake_clock::sleeps().empty());  // no watch for a restart
+  }
 }
 
 TEST_F(DriveSearchTest, ControlCharactersFromOutsideAreEscaped) {

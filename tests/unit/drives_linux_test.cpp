@@ -99,18 +99,43 @@ TEST_F(SysfsFixture, RemovableIsReadFromTheDiskOfAPartition) {
   EXPECT_FALSE(is_removable_block_device(sys_.path(), 11, 0));  // optical
 }
 
+std::vector<std::string> mount_points(const std::vector<MountEntry>& entries) {
+  std::vector<std::string> points;
+  for (const MountEntry& entry : entries) points.push_back(entry.mount_point);
+  return points;
+}
+
 TEST_F(SysfsFixture, RemovableMountPointsKeepTableOrderAndListEachDeviceOnce) {
-  const std::vector<std::string> points =
+  const std::vector<MountEntry> points =
       removable_mount_points(parse_mountinfo(fixture("mountinfo-desktop.txt")), sys_.path());
-  EXPECT_EQ(points, (std::vector<std::string>{"/media/user/BOOT", "/media/user/MY BOOT\\DRIVE"}));
+  EXPECT_EQ(mount_points(points),
+            (std::vector<std::string>{"/media/user/BOOT", "/media/user/MY BOOT\\DRIVE"}));
+  EXPECT_EQ(points[0].major, 8u);  // the device the drive is checked against
+  EXPECT_EQ(points[0].minor, 1u);
 }
 
 TEST_F(SysfsFixture, SubdirectoryMountDoesNotStandForTheDrive) {
   const std::vector<MountEntry> table = parse_mountinfo(
       "421 22 8:1 /firmware /mnt/sub rw - vfat /dev/sda1 rw\n"
       "412 28 8:1 / /media/user/BOOT rw - vfat /dev/sda1 rw\n");
-  EXPECT_EQ(removable_mount_points(table, sys_.path()),
+  EXPECT_EQ(mount_points(removable_mount_points(table, sys_.path())),
             (std::vector<std::string>{"/media/user/BOOT"}));
+}
+
+// A folder as the listing gives a drive mounted there: its device number.
+Drive listed(const std::string& root) {
+  Drive drive;
+  drive.root = root;
+  struct stat st;
+  if (stat(root.c_str(), &st) == 0) drive.number = st.st_dev;
+  return drive;
+}
+
+bool find_marker_at(const std::string& root, const std::string& marker, MarkerFile* found) {
+  Drive drive = listed(root);
+  const bool there = find_marker(&drive, marker, found);
+  if (drive.root_handle >= 0) close(static_cast<int>(drive.root_handle));
+  return there;
 }
 
 TEST(FindMarkerTest, IgnoresLetterCaseAndReportsTheNameAsStored) {
@@ -118,20 +143,20 @@ TEST(FindMarkerTest, IgnoresLetterCaseAndReportsTheNameAsStored) {
   drive.write("info_uf2.txt", "UF2 Bootloader v1.0\n");
   drive.write("CURRENT.UF2", "x");
   MarkerFile found;
-  ASSERT_TRUE(find_marker(drive.path(), "INFO_UF2.TXT", &found));
+  ASSERT_TRUE(find_marker_at(drive.path(), "INFO_UF2.TXT", &found));
   EXPECT_EQ(found.name, "info_uf2.txt");
   EXPECT_EQ(found.size, 20);
-  EXPECT_FALSE(find_marker(drive.path(), "0000002A.ID", &found));
-  EXPECT_FALSE(find_marker(drive / "missing", "INFO_UF2.TXT", &found));
+  EXPECT_FALSE(find_marker_at(drive.path(), "0000002A.ID", &found));
+  EXPECT_FALSE(find_marker_at(drive / "missing", "INFO_UF2.TXT", &found));
 }
 
 TEST(FindMarkerTest, LooksInTheRootOnlyAndAcceptsADirectoryOfThatName) {
   TempDir drive;
   drive.write("sub/INFO_UF2.TXT", "nested");
   MarkerFile found;
-  EXPECT_FALSE(find_marker(drive.path(), "INFO_UF2.TXT", &found));
+  EXPECT_FALSE(find_marker_at(drive.path(), "INFO_UF2.TXT", &found));
   drive.mkdir("0000002A.ID");
-  EXPECT_TRUE(find_marker(drive.path(), "0000002a.id", &found));
+  EXPECT_TRUE(find_marker_at(drive.path(), "0000002a.id", &found));
   EXPECT_EQ(found.name, "0000002A.ID");
 }
 
@@ -156,7 +181,7 @@ CopyResult copy(const std::string& source, const std::string& drive,
     refused.error = why;
     return refused;
   }
-  CopyResult result = copy_to_drive(file, loaded, ends, drive);
+  CopyResult result = copy_to_drive(file, loaded, ends, listed(drive));
   close_source(&file);
   return result;
 }
@@ -248,7 +273,7 @@ TEST(CopyToDriveTest, FullDriveEndsInAnErrorWithTheAcknowledgedPrefix) {
   // The portable search decides whether to remove it; discard_copy does.
   SourceFile file;
   file.name = work / "fw.uf2";
-  discard_copy(file, work / "drive");
+  discard_copy(file, listed(work / "drive"));
   EXPECT_FALSE(work.exists("drive/fw.uf2"));
 }
 
@@ -261,7 +286,7 @@ TEST(CopyToDriveTest, SourceThatChangesDuringTheCopyFails) {
     std::string why;
     ASSERT_TRUE(open_source((work / "fw.bin").c_str(), &file, &why)) << why;
     work.write("fw.bin", pattern_bytes(new_size));  // rewritten in place after the check
-    const CopyResult result = copy_to_drive(file, {}, {}, work / "drive");
+    const CopyResult result = copy_to_drive(file, {}, {}, listed(work / "drive"));
     close_source(&file);
     EXPECT_FALSE(result.ok) << new_size;
     EXPECT_EQ(result.error, "the file changed during the copy") << new_size;

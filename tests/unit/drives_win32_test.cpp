@@ -20,6 +20,18 @@ namespace {
 const char kRemovable[] = "R:\\";
 const char kFixed[] = "H:\\";
 
+// The drive at `root`, as the listing gives it.
+Drive at(const std::string& root) {
+  Drive drive;
+  drive.root = root;
+  return drive;
+}
+
+bool find_marker_at(const std::string& root, const std::string& marker, MarkerFile* found) {
+  Drive drive = at(root);
+  return find_marker(&drive, marker, found);
+}
+
 std::string read_file(const std::string& path) {
   std::string data;
   if (FILE* f = fopen(path.c_str(), "rb")) {
@@ -110,7 +122,7 @@ class DrivesWin32Test : public ::testing::Test {
   }
 
   CopyResult copy(const SourceFile& file, const std::string& root = kRemovable) {
-    return copy_to_drive(file, {}, {}, root);
+    return copy_to_drive(file, {}, {}, at(root));
   }
 
   // A folder nested in the source folder, its path at least `length` long.
@@ -151,16 +163,16 @@ TEST_F(DrivesWin32Test, ListsTheRemovableDrivesOnly) {
 TEST_F(DrivesWin32Test, FindsTheMarkerWithoutRegardToCaseAndGivesTheStoredName) {
   write_file(on_drive("info_uf2.txt"), "UF2 Bootloader\n");
   MarkerFile found{"", -1};
-  ASSERT_TRUE(find_marker(kRemovable, "INFO_UF2.TXT", &found));
+  ASSERT_TRUE(find_marker_at(kRemovable, "INFO_UF2.TXT", &found));
   EXPECT_EQ(found.name, "info_uf2.txt");
   EXPECT_EQ(found.size, 15);
-  EXPECT_FALSE(find_marker(kRemovable, "0000002A.ID", &found));
+  EXPECT_FALSE(find_marker_at(kRemovable, "0000002A.ID", &found));
 }
 
 TEST_F(DrivesWin32Test, ADirectoryOfTheMarkersNameCounts) {
   ASSERT_EQ(_mkdir(on_drive("0000002A.ID").c_str()), 0);
   MarkerFile found{"", -1};
-  ASSERT_TRUE(find_marker(kRemovable, "0000002A.ID", &found));
+  ASSERT_TRUE(find_marker_at(kRemovable, "0000002A.ID", &found));
   EXPECT_EQ(found.name, "0000002A.ID");
 }
 
@@ -170,12 +182,12 @@ TEST_F(DrivesWin32Test, ReadsTheFirstBytesOfARegularFileInTheRoot) {
   write_file(on_drive("SHORT.UF2"), "short");
   ASSERT_EQ(_mkdir(on_drive("DIR.UF2").c_str()), 0);
   std::vector<uint8_t> bytes;
-  ASSERT_TRUE(read_drive_file(kRemovable, "CURRENT.UF2", 512, &bytes));
+  ASSERT_TRUE(read_drive_file(at(kRemovable), "CURRENT.UF2", 512, &bytes));
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), head);
-  ASSERT_TRUE(read_drive_file(kRemovable, "SHORT.UF2", 512, &bytes));
+  ASSERT_TRUE(read_drive_file(at(kRemovable), "SHORT.UF2", 512, &bytes));
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "short");
-  EXPECT_FALSE(read_drive_file(kRemovable, "DIR.UF2", 512, &bytes));
-  EXPECT_FALSE(read_drive_file(kRemovable, "MISSING.UF2", 512, &bytes));
+  EXPECT_FALSE(read_drive_file(at(kRemovable), "DIR.UF2", 512, &bytes));
+  EXPECT_FALSE(read_drive_file(at(kRemovable), "MISSING.UF2", 512, &bytes));
 }
 
 // What the name alone refuses, before anything is opened, and what the file
@@ -351,7 +363,7 @@ TEST_F(DrivesWin32Test, DiscardCopyRemovesOnlyAPartialImage) {
   write_file(on_drive("whole.uf2"), image());
   ASSERT_EQ(_mkdir(on_drive("folder.uf2").c_str()), 0);
   for (const SourceFile* file : {&partial, &whole, &folder, &absent}) {
-    discard_copy(*file, kRemovable);
+    discard_copy(*file, at(kRemovable));
   }
   EXPECT_FALSE(exists(kRemovable + std::string("partial.uf2")));
   EXPECT_EQ(read_file(kRemovable + std::string("whole.uf2")), image());
@@ -362,8 +374,8 @@ TEST_F(DrivesWin32Test, DiscardCopyRemovesOnlyAPartialImage) {
 TEST_F(DrivesWin32Test, TellsWhetherTheDriveIsStillThere) {
   write_file(on_drive("INFO_UF2.TXT"), "m");
   write_file(on_drive("INFO_UF2.TXT", kFixed), "m");
-  const DriveIdentity removable = identify_drive(kRemovable);
-  const DriveIdentity fixed = identify_drive(kFixed);
+  const DriveIdentity removable = identify_drive(at(kRemovable));
+  const DriveIdentity fixed = identify_drive(at(kFixed));
   ASSERT_TRUE(removable.known);
   DriveIdentity other = removable;
   other.id ^= 1;
@@ -384,7 +396,7 @@ TEST_F(DrivesWin32Test, TellsWhetherTheDriveIsStillThere) {
       {"no drive at all", "Q:\\", "INFO_UF2.TXT", unknown, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(drive_still_there(c.root, c.marker, c.identity), c.there) << c.what;
+    EXPECT_EQ(drive_still_there(at(c.root), c.marker, c.identity), c.there) << c.what;
   }
 }
 

@@ -5,11 +5,12 @@
 namespace {
 
 struct VerdictCase {
-  bool uf2, copy_ok;
+  bool uf2, copy_ok, changed;  // changed: the copy created or truncated the destination
   Delivered delivered;
   bool drive_gone;
   bool watch;  // restart_expected
   Verdict verdict;
+  bool discard;  // discard_wanted
 };
 
 // Every combination the OS layers can report.
@@ -18,35 +19,44 @@ TEST(Verdict, FollowsWhatTheBoardDid) {
   const Verdict copied = Verdict::kCopied, restarted = Verdict::kBoardRestarted,
                 not_taken = Verdict::kNotTaken, failed = Verdict::kCopyFailed;
   const VerdictCase cases[] = {
-      // Not a UF2 file: the copy's own result, no wait.
-      {false, true, no, false, false, copied},
-      {false, true, no, true, false, copied},
-      {false, false, no, false, false, failed},
-      {false, false, no, true, false, failed},
+      // Not a UF2 file: the copy's own result, no wait; a partial file is removed.
+      {false, true, true, no, false, false, copied, false},
+      {false, true, true, no, true, false, copied, false},
+      {false, false, true, no, false, false, failed, true},
+      {false, false, true, no, true, false, failed, false},
       // A clean UF2 copy: the restart decides.
-      {true, true, yes, true, true, restarted},
-      {true, true, yes, false, true, not_taken},
-      // An error after the board's last block: a restart on the last block.
-      {true, false, yes, true, true, restarted},
-      {true, false, yes, false, true, failed},
+      {true, true, true, yes, true, true, restarted, false},
+      {true, true, true, yes, false, true, not_taken, false},
+      // An error after the board's last block: a restart on the last block;
+      // with the drive still there the board may hold the file, so it stays.
+      {true, false, true, yes, true, true, restarted, false},
+      {true, false, true, yes, false, true, failed, false},
       // An error before any family was whole: a pulled cable, whatever the drive does.
-      {true, false, no, true, false, failed},
-      {true, false, no, false, false, failed},
+      {true, false, true, no, true, false, failed, false},
+      {true, false, true, no, false, false, failed, true},
       // Windows cannot tell what reached the drive when copy fails.
-      {true, false, unknown, true, true, restarted},
-      {true, false, unknown, false, true, failed},
+      {true, false, true, unknown, true, true, restarted, false},
+      {true, false, true, unknown, false, true, failed, false},
+      // The destination was never opened for writing (a link, a FIFO, read-only,
+      // the source itself): nothing reached the board and nothing is removed,
+      // even when the drive then leaves.
+      {false, false, false, no, false, false, failed, false},
+      {true, false, false, unknown, true, false, failed, false},
+      {true, false, false, no, false, false, failed, false},
   };
   for (const VerdictCase& c : cases) {
     CopyObservation seen;
     seen.uf2 = c.uf2;
     seen.copy_ok = c.copy_ok;
+    seen.destination_changed = c.changed;
     seen.family_delivered = c.delivered;
     seen.drive_gone = c.drive_gone;
     SCOPED_TRACE(testing::Message() << "uf2 " << c.uf2 << ", copy ok " << c.copy_ok
-                                    << ", delivered " << static_cast<int>(c.delivered)
-                                    << ", gone " << c.drive_gone);
+                                    << ", changed " << c.changed << ", delivered "
+                                    << static_cast<int>(c.delivered) << ", gone " << c.drive_gone);
     EXPECT_EQ(restart_expected(seen), c.watch);
     EXPECT_EQ(decide_verdict(seen), c.verdict);
+    EXPECT_EQ(discard_wanted(seen), c.discard);
   }
 }
 

@@ -84,7 +84,11 @@ bool list_removable_drives(std::vector<Drive>* drives) {
   const FakePass& pass = current_pass();
   if (pass.listing_fails) return false;
   drives->clear();
-  for (const FakeDrive& fake : pass.drives) drives->push_back(Drive{fake.root, "", false});
+  for (const FakeDrive& fake : pass.drives) {
+    Drive drive;
+    drive.root = fake.root;
+    drives->push_back(drive);
+  }
   return true;
 }
 
@@ -92,8 +96,8 @@ bool attach_drive(Drive*, std::string*) { return true; }
 bool make_drive_writable(Drive*, std::string*) { return true; }
 void release_drive(Drive*) {}
 
-bool find_marker(const std::string& root, const std::string& marker, MarkerFile* found) {
-  const FakeDrive* drive = drive_at(root);
+bool find_marker(Drive* listed, const std::string& marker, MarkerFile* found) {
+  const FakeDrive* drive = drive_at(listed->root);
   if (drive == nullptr) return false;
   for (const auto& file : drive->files) {
     if (strcasecmp(file.first.c_str(), marker.c_str()) == 0) {
@@ -104,9 +108,9 @@ bool find_marker(const std::string& root, const std::string& marker, MarkerFile*
   return false;
 }
 
-bool read_drive_file(const std::string& root, const std::string& name, size_t size,
+bool read_drive_file(const Drive& listed, const std::string& name, size_t size,
                      std::vector<uint8_t>* bytes) {
-  const FakeDrive* drive = drive_at(root);
+  const FakeDrive* drive = drive_at(listed.root);
   if (drive == nullptr) return false;
   for (const auto& file : drive->contents) {
     if (strcasecmp(file.first.c_str(), name.c_str()) != 0) continue;
@@ -117,14 +121,14 @@ bool read_drive_file(const std::string& root, const std::string& name, size_t si
   return false;
 }
 
-DriveIdentity identify_drive(const std::string&) {
+DriveIdentity identify_drive(const Drive&) {
   DriveIdentity identity;
   identity.id = 1;
   identity.known = true;
   return identity;
 }
 
-bool drive_still_there(const std::string&, const std::string&, const DriveIdentity&) {
+bool drive_still_there(const Drive&, const std::string&, const DriveIdentity&) {
   if (g_looks_left < 0) return true;
   if (g_looks_left == 0) return false;
   --g_looks_left;
@@ -132,14 +136,15 @@ bool drive_still_there(const std::string&, const std::string&, const DriveIdenti
 }
 
 CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                         const std::vector<uint64_t>& piece_ends, const std::string& root) {
-  g_copies.push_back({source.name, root, bytes, piece_ends});
+                         const std::vector<uint64_t>& piece_ends, const Drive& drive) {
+  g_copies.push_back({source.name, drive.root, bytes, piece_ends});
   if (g_result_scripted) return g_result;
   CopyResult result;
   result.ok = true;
+  result.destination_changed = true;
   result.acknowledged = source.size;
   result.acknowledged_known = true;
   return result;
 }
 
-void discard_copy(const SourceFile&, const std::string& root) { g_discarded.push_back(root); }
+void discard_copy(const SourceFile&, const Drive& drive) { g_discarded.push_back(drive.root); }

@@ -35,7 +35,8 @@ namespace fake_drives {
 void script(const std::vector<FakePass>& passes);
 // A file open_source can open, with its bytes.
 void source_file(const std::string& name, const std::vector<uint8_t>& bytes);
-// What every copy returns (default: ok, the whole file acknowledged).
+// What every copy returns (default: ok, the destination written, the whole
+// file acknowledged).
 void copy_result(const CopyResult& result);
 // The drive is still there for this many looks after the copy, then gone;
 // -1 (the default) keeps it there.
