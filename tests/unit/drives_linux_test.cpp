@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -246,10 +248,14 @@ TEST(CopyToDriveTest, DestinationsThatAreNotRegularFilesOnTheDriveAreLeftAlone) 
   work.write("fw.uf2", "firmware");
   EXPECT_EQ(copy(work / "fw.uf2", work / "vanished").error,
             "cannot open " + (work / "vanished") + ": No such file or directory");
-  // The file named is itself the file on the drive: not truncated.
+  // The file named is itself the file on the drive: not truncated, and not
+  // this run's to remove.
   work.write("drive/own.uf2", "firmware");
   const CopyResult result = copy(work / "drive/own.uf2", work / "drive");
   EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(result.destination_changed);
+  EXPECT_TRUE(result.acknowledged_known);  // nothing reached the drive
+  EXPECT_EQ(result.acknowledged, 0u);
   EXPECT_EQ(work.read("drive/own.uf2"), "firmware");
 }
 
@@ -268,6 +274,7 @@ TEST(CopyToDriveTest, FullDriveEndsInAnErrorWithTheAcknowledgedPrefix) {
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, SIG_DFL);
   EXPECT_FALSE(result.ok);
+  EXPECT_TRUE(result.destination_changed);
   EXPECT_EQ(result.error, "cannot write " + (work / "drive/fw.uf2") + ": File too large");
   EXPECT_EQ(result.acknowledged, 32u * 1024);  // the first piece ended where asked
   // The portable search decides whether to remove it; discard_copy does.
@@ -291,6 +298,79 @@ TEST(CopyToDriveTest, SourceThatChangesDuringTheCopyFails) {
     EXPECT_FALSE(result.ok) << new_size;
     EXPECT_EQ(result.error, "the file changed during the copy") << new_size;
   }
+}
+
+// What happens at the mount point after the marker was found does not
+// matter: the copy goes to the root that was opened, and only a root on the
+// listed device is opened at all.
+TEST(CopyToDriveTest, CopyGoesToTheDriveWhoseMarkerWasFound) {
+  TempDir work;
+  work.write("fw.uf2", "firmware");
+  work.write("drive/INFO_UF2.TXT", "UF2 Bootloader\n");
+  Drive drive = listed(work / "drive");
+  MarkerFile found;
+  Drive elsewhere = drive;
+  elsewhere.number ^= 1;  // another device stands there now
+  EXPECT_FALSE(find_marker(&elsewhere, "INFO_UF2.TXT", &found));
+  EXPECT_EQ(elsewhere.root_handle, -1);
+  ASSERT_TRUE(find_marker(&drive, "INFO_UF2.TXT", &found));
+  ASSERT_EQ(rename((work / "drive").c_str(), (work / "found").c_str()), 0);
+  work.write("drive/INFO_UF2.TXT", "a swapped-in folder");
+  SourceFile file;
+  std::string why;
+  ASSERT_TRUE(open_source((work / "fw.uf2").c_str(), &file, &why)) << why;
+  const CopyResult result = copy_to_drive(file, {}, {}, drive);
+  close_source(&file);
+  close(static_cast<int>(drive.root_handle));
+  EXPECT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(work.read("found/fw.uf2"), "firmware");
+  EXPECT_FALSE(work.exists("drive/fw.uf2"));
+}
+
+// The names of the files in `dir` that were opened since `watch` started.
+std::vector<std::string> opened_names(int watch) {
+  std::vector<std::string> names;
+  alignas(struct inotify_event) char buffer[4096];
+  ssize_t n;
+  while ((n = read(watch, buffer, sizeof buffer)) > 0) {
+    for (char* p = buffer; p < buffer + n;) {
+      const struct inotify_event* event = reinterpret_cast<struct inotify_event*>(p);
+      if (event->len > 0) names.push_back(event->name);
+      p += sizeof *event + event->len;
+    }
+  }
+  return names;
+}
+
+// A stick mounted without nodev may carry device nodes under the names the
+// tool uses: their drivers' open must never run, nor may a FIFO's.
+TEST(CopyToDriveTest, DeviceNodesAndFifosOnTheDriveAreNeverOpened) {
+  TempDir work;
+  work.write("fw.uf2", "firmware");
+  work.write("fifo.uf2", "firmware");
+  work.mkdir("drive");
+  if (mknod((work / "drive/CURRENT.UF2").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+      mknod((work / "drive/fw.uf2").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+      mknod((work / "drive/INFO_UF2.TXT").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "making device nodes needs root";
+  }
+  ASSERT_EQ(mkfifo((work / "drive/fifo.uf2").c_str(), 0600), 0);
+  const int fifo_reader = open((work / "drive/fifo.uf2").c_str(), O_RDONLY | O_NONBLOCK);
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(inotify_add_watch(watch, (work / "drive").c_str(), IN_OPEN), 0);
+  Drive drive = listed(work / "drive");
+  MarkerFile found;
+  EXPECT_FALSE(find_marker(&drive, "INFO_UF2.TXT", &found));
+  std::vector<uint8_t> bytes;
+  EXPECT_FALSE(read_drive_file(drive, "current.uf2", 512, &bytes));
+  for (const char* name : {"fw.uf2", "fifo.uf2"}) {
+    const CopyResult result = copy(work / name, work / "drive");
+    EXPECT_EQ(result.error, (work / "drive/") + name + " is not a regular file on the drive");
+    EXPECT_FALSE(result.destination_changed);
+  }
+  EXPECT_EQ(opened_names(watch), std::vector<std::string>{});
+  close(watch);
+  close(fifo_reader);
 }
 
 TEST(DriveIdentityTest, DriveIsThereWhileItsDeviceAndDiskSequenceAre) {

@@ -196,4 +196,25 @@ TEST_F(BlockTreeTest, WithoutAUdevRecordTheFirstSectorDecides) {
   EXPECT_EQ(found(), (std::vector<std::string>{dev("sdb")}));
 }
 
+// A drive nobody mounted is mounted by the tool only once the desktop had
+// its second to do it, counted from the device's appearance.
+TEST(LeftToTheDesktopTest, CountsFromTheEarlierOfAppearanceAndFirstSight) {
+  const struct {
+    const char* what;
+    int64_t appeared, first_seen, now;
+    bool mount_now;
+  } cases[] = {
+      {"plugged in long before the run", 1000, 50000, 50000, true},
+      {"appeared just now", 49800, 50000, 50000, false},
+      {"appeared 1 s ago", 49000, 49500, 50000, true},
+      {"the clock was set back after it appeared", 90000, 49000, 50000, true},
+      {"the clock was set back, first seen now", 90000, 50000, 50000, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(unmounted_for_ms(c.appeared, c.first_seen, c.now) >= kLeftToTheDesktopMs,
+              c.mount_now)
+        << c.what;
+  }
+}
+
 }  // namespace
