@@ -63,10 +63,14 @@ class HostileDriveTest(unittest.TestCase):
         with open(self.firmware, "wb") as f:
             f.write(b"firmware, not a UF2 image\n" * 1000)
 
-    def run_tool(self, *args, limit_bytes=None):
+    def run_tool(self, *args, limit_bytes=None, as_nobody=False):
         def limit():
             if limit_bytes is not None:
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limit_bytes, resource.RLIM_INFINITY))
+            if as_nobody:
+                os.setgroups([])
+                os.setgid(65534)
+                os.setuid(65534)
         result = subprocess.run([TOOL, "-t", "0", *args], capture_output=True, timeout=30,
                                 cwd=self.src, preexec_fn=limit)
         return result.returncode, result.stdout.decode()
@@ -123,6 +127,35 @@ class HostileDriveTest(unittest.TestCase):
                          + f"Copy failed: cannot write {self.shown}/fw.uf2: File too large\n")
         self.assertEqual(status, 3)
         self.assertFalse(os.path.exists(os.path.join(self.drive, "fw.uf2")))
+
+    def test_a_failed_copy_removes_only_a_file_it_wrote(self):
+        app = os.path.join(self.drive, "app.bin")
+        shown_app = self.shown + "/app.bin"
+        with open(app, "w") as f:
+            f.write("the only copy")
+        with self.subTest("the file named is the one on the drive"):
+            status, out = self.run_tool(app)
+            self.assertEqual(out, self.found(shown_app)
+                             + f"Copy failed: {shown_app} is already the file on the drive\n")
+            self.assertEqual(status, 3)
+            with open(app) as f:
+                self.assertEqual(f.read(), "the only copy")
+        with self.subTest("a read-only file, and a user who may remove it"):
+            os.chmod(app, 0o444)  # as FAT's read-only attribute shows
+            os.chmod(self.drive, 0o777)
+            for path in (self.work, self.src):
+                os.chmod(path, 0o755)
+            with open(os.path.join(self.src, "app.bin"), "w") as f:
+                f.write("new firmware")
+            try:
+                status, out = self.run_tool("app.bin", as_nobody=True)
+            finally:
+                os.chmod(self.drive, 0o755)
+            self.assertEqual(out, self.found("app.bin")
+                             + f"Copy failed: cannot create {shown_app}: Permission denied\n")
+            self.assertEqual(status, 3)
+            with open(app) as f:
+                self.assertEqual(f.read(), "the only copy")
 
     def test_uf2_file_the_drive_keeps_is_not_taken(self):
         blocks = b""
