@@ -61,7 +61,8 @@ bool read_size(const std::string& text, uint64_t* bytes) {
   const char* p = text.c_str();
   if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
   char* end;
-  const unsigned long long value = std::strtoull(p, &end, 0);
+  const int base = p[0] == '0' && (p[1] == 'x' || p[1] == 'X') ? 16 : 10;
+  const unsigned long long value = std::strtoull(p, &end, base);
   std::string unit = trimmed(end);
   for (char& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   uint64_t scale = 0;

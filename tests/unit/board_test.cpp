@@ -78,7 +78,7 @@ TEST(BoardFacts, FromTheDriveAndTheBoardsTheToolKnows) {
       {"flash in K", "Boot\nFlash Size: 2048K\n", nullptr, "", -1, 2 << 20, 0, 0},
       {"flash in MiB", "Boot\nFlash Size: 2 MiB\n", nullptr, "", -1, 2 << 20, 0, 0},
       {"flash in hexadecimal bytes", "Boot\nFlash Size: 0x80000\n", nullptr, "", -1, 0x80000, 0, 0},
-      {"flash in bytes", "Boot\nFlash Size: 262144\n", nullptr, "", -1, 262144, 0, 0},
+      {"flash in bytes", "Boot\nFlash Size: 0262144\n", nullptr, "", -1, 262144, 0, 0},
       {"flash unreadable", "Boot\nFlash Size: large\n", nullptr, "", -1, 0, 0, 0},
       {"flash with an unknown unit", "Boot\nFlash Size: 2 GB\n", nullptr, "", -1, 0, 0, 0},
       {"flash of zero", "Boot\nFlash Size: 0K\n", nullptr, "", -1, 0, 0, 0},
