@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/inspect.h"
 #include "cli/options.h"
 #include "drive/drive_search.h"
 #include "drive/firmware.h"
@@ -66,8 +67,13 @@ int main(int argc, char** argv) {
     print_usage(stdout, 1);
   }
   std::string why;
+  if (!one_operand(argc, argv, &why)) {
+    printf("%s\n", why.c_str());
+    return finish(kExitRefused);
+  }
+  if (inspect_only) return finish(inspect_file(input_filename));
   Firmware firmware;
-  if (!one_operand(argc, argv, &why) || !load_firmware(input_filename, &firmware, &why)) {
+  if (!load_firmware(input_filename, &firmware, &why)) {
     printf("%s\n", why.c_str());
     return finish(kExitRefused);
   }

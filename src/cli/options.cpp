@@ -14,6 +14,11 @@ namespace {
 
 const char kShortOptions[] = "f:t:s:i:b:vh";
 
+// Long options without a short one return these codes, beyond any character.
+// Their names start with none of h, f, v, t, s, b, so every abbreviation of
+// the options above keeps its meaning.
+enum LongOnlyOption { kInspectOption = 0x100 };
+
 const struct option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"family", required_argument, nullptr, 'f'},
@@ -22,6 +27,7 @@ const struct option kLongOptions[] = {
     {"serial", required_argument, nullptr, 's'},
     {"sn", required_argument, nullptr, 'i'},
     {"baudrate", required_argument, nullptr, 'b'},
+    {"inspect", no_argument, nullptr, kInspectOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -114,6 +120,9 @@ bool parse_options(int argc, char** argv) {
         break;
       case 'b':
         baud_rate = read_u32(optarg, 10);
+        break;
+      case kInspectOption:
+        inspect_only = true;
         break;
       default:  // '?': getopt_long has printed its diagnostic
         print_usage(stdout, 1);

@@ -11,6 +11,7 @@ wchar_t snx[kSnCapacity];
 uint32_t baud_rate = 115200;
 const char* input_filename = nullptr;
 const char* program_name = "flashdrop.exe";
+bool inspect_only = false;
 
 const char kVersion[] = FLASHDROP_VERSION;
 
@@ -24,4 +25,5 @@ void reset_settings() {
   baud_rate = 115200;
   input_filename = nullptr;
   program_name = "flashdrop.exe";
+  inspect_only = false;
 }

@@ -17,6 +17,7 @@ extern wchar_t snx[kSnCapacity];
 extern uint32_t baud_rate;       // -b
 extern const char* input_filename;
 extern const char* program_name;
+extern bool inspect_only;        // --inspect: print what the file holds, run nothing else
 
 extern const char kVersion[];
 
