@@ -89,6 +89,9 @@ struct CopyResult {
   // meaningful only when acknowledged_known.
   uint64_t acknowledged = 0;
   bool acknowledged_known = false;
+  // This run created the destination or truncated it: only then may a
+  // failed copy be removed, and only then can anything have reached the drive.
+  bool destination_changed = false;
   std::string error;  // one line, when !ok
 };
 
