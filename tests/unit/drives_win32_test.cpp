@@ -201,6 +201,7 @@ TEST_F(DrivesWin32Test, FileNameRules) {
   };
   const Case cases[] = {
       {"fw\".uf2", refused("fw\".uf2", quote)},
+      {"fw\"\xc2\x9b" "1m.uf2", refused("fw\"\\302\\2331m.uf2", quote)},  // CSI, escaped
       {"fw.uf2\" & del x & \"", refused("fw.uf2\" & del x & \"", quote)},
       {"line\nbreak.uf2", control},
       {"tab\t.uf2", control},
