@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "drive/drives.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -159,7 +160,7 @@ std::string name_refusal(const std::string& name) {
   if (has_control_character(name)) {  // and the name would break the message's line
     return "Refused file name: a control character cannot stand in the copy command line";
   }
-  const std::string refused = "Refused file name " + name + ": ";
+  const std::string refused = "Refused file name " + escape_controls(name) + ": ";
   if (name.find('"') != std::string::npos) {
     return refused + "a double quote cannot stand in the copy command line";
   }
@@ -284,6 +285,122 @@ bool check_copied(const SourceFile& source, const std::string& dest, std::string
   return true;
 }
 
+// ---- What was checked, and what the copy changed ---------------------------
+
+HANDLE held(const SourceFile& source) { return reinterpret_cast<HANDLE>(source.handle); }
+
+// Whether the name still leads to the file opened at the start: 1 yes, 0 no
+// (removed, or another file now), -1 it cannot be told (`error` says why).
+// The open asks for no access, which the held file's share mode admits.
+int name_leads_to_held_file(const SourceFile& source, DWORD* error) {
+  const HANDLE named = CreateFileA(source.name.c_str(), 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (named == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return is_missing(*error) ? 0 : -1;
+  }
+  BY_HANDLE_FILE_INFORMATION now, then;
+  int same = -1;
+  if (GetFileInformationByHandle(named, &now) &&
+      GetFileInformationByHandle(held(source), &then)) {
+    same = now.dwVolumeSerialNumber == then.dwVolumeSerialNumber &&
+           now.nFileIndexHigh == then.nFileIndexHigh && now.nFileIndexLow == then.nFileIndexLow;
+  } else {
+    *error = GetLastError();
+  }
+  CloseHandle(named);
+  return same;
+}
+
+// How the held file differs from `bytes`, the whole file as it was checked:
+// empty when it holds them; "unreadable" set when it cannot be read.
+std::string bytes_difference(const SourceFile& source, const std::vector<uint8_t>& bytes,
+                             bool* unreadable) {
+  uint8_t chunk[64 * 1024];
+  for (uint64_t offset = 0; offset < bytes.size();) {
+    const long got = read_source_at(source, offset, chunk, sizeof chunk);
+    if (got <= 0 || static_cast<uint64_t>(got) > bytes.size() - offset) {
+      *unreadable = got < 0;
+      return got < 0 ? system_message(GetLastError()) : "its size changed as it was read";
+    }
+    const size_t n = static_cast<size_t>(got);
+    if (memcmp(chunk, bytes.data() + offset, n) != 0) {
+      size_t at = 0;
+      while (chunk[at] == bytes[offset + at]) ++at;
+      return "its bytes differ from those checked at offset " + std::to_string(offset + at);
+    }
+    offset += n;
+  }
+  return "";
+}
+
+// True when the file named on the command line is still the file opened,
+// of its size and, when `bytes` holds what was checked, holding exactly that.
+// Else `why` tells what changed `since`.
+bool source_unchanged(const SourceFile& source, const std::vector<uint8_t>& bytes,
+                      const std::string& since, std::string* why) {
+  const std::string changed = "the file changed " + since + ": ";
+  DWORD error = 0;
+  const int same_file = name_leads_to_held_file(source, &error);
+  if (same_file <= 0) {
+    *why = same_file == 0 ? changed + source.name + " no longer names the file that was checked"
+                          : "the file cannot be examined again: " + system_message(error);
+    return false;
+  }
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(held(source), &size)) {
+    *why = "the file cannot be examined again: " + system_message(GetLastError());
+    return false;
+  }
+  if (static_cast<uint64_t>(size.QuadPart) != source.size) {
+    *why = changed + "it holds " + std::to_string(size.QuadPart) + " bytes, not " +
+           std::to_string(source.size);
+    return false;
+  }
+  bool unreadable = false;
+  const std::string difference = bytes_difference(source, bytes, &unreadable);
+  if (difference.empty()) return true;
+  *why = unreadable ? "the file cannot be read again: " + difference : changed + difference;
+  return false;
+}
+
+// What stands at the destination: enough to tell afterwards whether the
+// copy created, truncated or rewrote it. A path looked at and surely empty
+// (the drive's root there, the file not) is known too.
+struct DestinationState {
+  bool known = false;
+  bool exists = false;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+};
+
+DestinationState destination_state(const std::string& root, const std::string& dest) {
+  DestinationState state;
+  ZeroMemory(&state.data, sizeof state.data);
+  if (GetFileAttributesExA(dest.c_str(), GetFileExInfoStandard, &state.data)) {
+    state.known = state.exists = true;
+  } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+    state.known = GetFileAttributesA(root.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  return state;
+}
+
+bool same_time(const FILETIME& a, const FILETIME& b) {
+  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// Unchanged only when both looks saw the same: nothing, or the same file of
+// the same size, times and attributes.
+bool same_destination(const DestinationState& a, const DestinationState& b) {
+  if (!a.known || !b.known || a.exists != b.exists) return false;
+  if (!a.exists) return true;
+  return a.data.dwFileAttributes == b.data.dwFileAttributes &&
+         a.data.nFileSizeHigh == b.data.nFileSizeHigh &&
+         a.data.nFileSizeLow == b.data.nFileSizeLow &&
+         same_time(a.data.ftCreationTime, b.data.ftCreationTime) &&
+         same_time(a.data.ftLastWriteTime, b.data.ftLastWriteTime);
+}
+
 }  // namespace
 
 // ---- The seam ---------------------------------------------------------------
@@ -291,7 +408,7 @@ bool check_copied(const SourceFile& source, const std::string& dest, std::string
 bool open_source(const char* name, SourceFile* source, std::string* why) {
   *why = name_refusal(name);
   if (!why->empty()) return false;
-  const std::string refused = std::string("Refused file name ") + name + ": ";
+  const std::string refused = "Refused file name " + escape_controls(name) + ": ";
   const DWORD attributes = GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
@@ -303,9 +420,11 @@ bool open_source(const char* name, SourceFile* source, std::string* why) {
     *why = refused + "it is a folder, not a file";  // copy would take every file in it
     return false;
   }
-  const HANDLE handle =
-      CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Held until the end with readers admitted (copy among them) and no
+  // writer: nothing on this system can change, replace or remove the file
+  // between its check and the copy. A file being written now cannot be opened.
+  const HANDLE handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     *why = refused + "it cannot be opened (" + system_message(GetLastError()) + ")";
     return false;
@@ -427,20 +546,37 @@ bool drive_still_there(const Drive& drive, const std::string& marker,
 }
 
 // The copy is the command interpreter's, as the printed line says, so the
-// bytes and the piece ends go unused: Windows tells only whether copy
-// succeeded, never how much of the file reached the drive.
-CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>&,
+// piece ends go unused: Windows tells only whether copy succeeded, never how
+// much of the file reached the drive. copy reads the file by its name, so the
+// file is first checked to be the one held and to hold the bytes checked
+// (`bytes`, when it was read whole), and checked again afterwards: the share
+// mode keeps this system's programs from writing it, not a program on
+// another system that serves the folder.
+CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
                          const std::vector<uint64_t>&, const Drive& drive) {
   const std::string& root = drive.root;
   CopyResult result;
+  result.acknowledged_known = true;  // nothing of the file checked reached the drive yet
+  if (!source_unchanged(source, bytes, "since it was checked", &result.error)) {
+    result.error += "; nothing was copied";
+    return result;
+  }
+  const std::string dest = root + base_name(source.name);
+  const DestinationState before = destination_state(root, dest);
+  result.acknowledged_known = false;
   const long status = run_interpreter(copy_command_line(source.name, root), &result.error);
   if (status < 0) return result;
-  result.destination_changed = true;  // copy ran: it may have written the file
+  result.destination_changed =
+      status == 0 || !same_destination(before, destination_state(root, dest));
   if (status != 0) {
     result.error = "copy ended with status " + std::to_string(status);
     return result;
   }
-  if (!check_copied(source, root + base_name(source.name), &result.error)) return result;
+  if (!source_unchanged(source, bytes, "during the copy", &result.error)) {
+    result.acknowledged_known = true;  // what reached the drive is not what was checked
+    return result;
+  }
+  if (!check_copied(source, dest, &result.error)) return result;
   result.ok = true;
   result.acknowledged = source.size;
   result.acknowledged_known = true;

@@ -1,13 +1,11 @@
 #include "drive/firmware.h"
 
 #include <algorithm>
+#include <new>
 
 #include "platform/text.h"
 
 namespace {
-
-// Larger than any bootloader drive; keeps a hostile file from exhausting memory.
-constexpr uint64_t kMaxUf2Size = 1ull << 30;
 
 bool read_exactly(const SourceFile& source, uint64_t offset, uint8_t* buffer, size_t size) {
   size_t done = 0;
@@ -32,6 +30,27 @@ bool refuse_uf2(const Firmware& firmware, const std::string& what, std::string* 
   return false;
 }
 
+// Reads the file whole and checks it. The size was checked first, so the
+// memory asked for is bounded; a system that cannot give it still refuses
+// the file rather than end the program.
+bool read_and_check(Firmware* firmware, std::string* why) {
+  std::string what;
+  try {
+    if (!read_whole(firmware->source, &firmware->bytes)) {
+      return refuse_uf2(*firmware, "it changed or could not be read while it was checked", why);
+    }
+    if (check_uf2(firmware->bytes.data(), firmware->bytes.size(), &firmware->map, &what)) {
+      return true;
+    }
+  } catch (const std::bad_alloc&) {
+    firmware->bytes = std::vector<uint8_t>();
+    firmware->map = Uf2Map();
+    what = "there is not enough memory to check it (" +
+           std::to_string(firmware->source.size) + " bytes)";
+  }
+  return refuse_uf2(*firmware, what, why);
+}
+
 }  // namespace
 
 bool load_firmware(const char* name, Firmware* firmware, std::string* why) {
@@ -43,17 +62,13 @@ bool load_firmware(const char* name, Firmware* firmware, std::string* why) {
     *why = "Refused file name " + escape_controls(source.name) + ": it cannot be read";
     return false;
   }
-  firmware->uf2 = starts_with_uf2_block(head, head_size);
+  // A damaged first block makes a UF2 file too: copied unchecked, it would
+  // never complete on the board.
+  firmware->uf2 = looks_like_uf2(head, head_size);
   if (!firmware->uf2) return true;
-  if (source.size > kMaxUf2Size) return refuse_uf2(*firmware, "it is larger than 1 GiB", why);
-  if (!read_whole(source, &firmware->bytes)) {
-    return refuse_uf2(*firmware, "it changed or could not be read while it was checked", why);
-  }
   std::string what;
-  if (!check_uf2(firmware->bytes.data(), firmware->bytes.size(), &firmware->map, &what)) {
-    return refuse_uf2(*firmware, what, why);
-  }
-  return true;
+  if (!check_uf2_size(source.size, &what)) return refuse_uf2(*firmware, what, why);
+  return read_and_check(firmware, why);
 }
 
 std::vector<uint64_t> piece_ends(const Firmware& firmware) {

@@ -16,9 +16,10 @@ struct Firmware {
   Uf2Map map;
 };
 
-// Opens the file; a file that starts with a UF2 block is read whole and
-// checked. Returns false with `why` set to one line ("Refused file name ...",
-// "Refused UF2 file ...") when it must not be copied.
+// Opens the file; a file that starts with a UF2 block, sound or damaged, is
+// read whole (when its size allows) and checked. Returns false with `why` set
+// to one line ("Refused file name ...", "Refused UF2 file ...") when it must
+// not be copied, a lack of memory included.
 bool load_firmware(const char* name, Firmware* firmware, std::string* why);
 
 // The offsets at which the copy must be able to tell what the drive

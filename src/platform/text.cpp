@@ -35,6 +35,16 @@ size_t decode_one(const std::string& s, size_t i, char32_t* out) {
   return length;
 }
 
+// The character at s[i] and how many bytes it uses: a valid UTF-8 sequence,
+// else the byte alone, standing for the character of the same value.
+char32_t next_utf8(const std::string& s, size_t i, size_t* used) {
+  char32_t cp;
+  *used = decode_one(s, i, &cp);
+  if (*used != 0) return cp;
+  *used = 1;
+  return static_cast<unsigned char>(s[i]);
+}
+
 void append_code_point(std::wstring* out, char32_t cp) {
   if (sizeof(wchar_t) == 2 && cp > 0xFFFF) {  // UTF-16 surrogate pair
     cp -= 0x10000;
@@ -81,6 +91,13 @@ char32_t next_code_point(const std::wstring& text, size_t i, size_t* used) {
   return unit;
 }
 
+void append_octal(std::string* out, unsigned char byte) {
+  *out += '\\';
+  *out += static_cast<char>('0' + (byte >> 6));
+  *out += static_cast<char>('0' + ((byte >> 3) & 7));
+  *out += static_cast<char>('0' + (byte & 7));
+}
+
 }  // namespace
 
 std::string wide_to_utf8(const std::wstring& text) {
@@ -100,13 +117,8 @@ std::wstring utf8_to_wide(const std::string& text) {
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
-    char32_t cp;
-    size_t used = decode_one(text, i, &cp);
-    if (used == 0) {
-      cp = static_cast<unsigned char>(text[i]);
-      used = 1;
-    }
-    append_code_point(&out, cp);
+    size_t used;
+    append_code_point(&out, next_utf8(text, i, &used));
     i += used;
   }
   return out;
@@ -115,16 +127,19 @@ std::wstring utf8_to_wide(const std::string& text) {
 std::string escape_controls(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
-      out += c;
-      continue;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t used;
+    const char32_t cp = next_utf8(text, i, &used);
+    const bool control = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+    for (size_t k = i; k < i + used; ++k) {
+      if (control) {
+        append_octal(&out, static_cast<unsigned char>(text[k]));
+      } else {
+        out += text[k];
+      }
     }
-    out += '\\';
-    out += static_cast<char>('0' + (byte >> 6));
-    out += static_cast<char>('0' + ((byte >> 3) & 7));
-    out += static_cast<char>('0' + (byte & 7));
+    i += used;
   }
   return out;
 }

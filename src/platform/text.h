@@ -14,9 +14,12 @@ std::wstring utf8_to_wide(const std::string& text);
 // string is still printed.
 std::string wide_to_utf8(const std::wstring& text);
 
-// Writes bytes below 0x20 and 0x7F as octal escapes (\033 for ESC), so text
-// from outside (mount points, file names, device strings) can neither forge
-// an output line nor reach the terminal as a control sequence.
+// Writes control characters as octal escapes (\033 for ESC), so text from
+// outside (mount points, file names, device strings) can neither forge an
+// output line nor reach the terminal as a control sequence: bytes below 0x20
+// and 0x7F, the C1 controls U+0080 to U+009F in UTF-8 (both bytes: U+009B,
+// CSI, is \302\233), and bytes 0x80 to 0x9F that are not part of a UTF-8
+// character, which a terminal in an 8-bit mode takes as C1 controls.
 std::string escape_controls(const std::string& text);
 
 #endif  // FLASHDROP_PLATFORM_TEXT_H_

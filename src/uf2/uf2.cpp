@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 namespace {
 
@@ -35,74 +36,81 @@ std::string family_label(const Uf2Family& family) {
   return text;
 }
 
-// A family being collected: its entry in the map and its block numbers.
-struct Collected {
-  Uf2Family family;
-  std::vector<uint32_t> numbers;
+// The families met so far, in order of first appearance, and one key per
+// block: its family's position in `families` above its number, so that one
+// sort puts each family's numbers together and in order.
+struct Collector {
+  std::vector<Uf2Family> families;
+  std::unordered_map<uint64_t, size_t> position;  // family key -> index in families
+  std::vector<uint64_t> numbers;
 };
 
-Collected* family_of(std::vector<Collected>* families, const Block& block) {
+Uf2Family& family_of(Collector* c, const Block& block) {
   const bool has_id = (block.flags & kFlagFamilyId) != 0;
-  for (Collected& c : *families) {
-    if (c.family.has_id == has_id && (!has_id || c.family.id == block.family)) return &c;
+  const uint64_t key = has_id ? (uint64_t{1} << 32) | block.family : 0;
+  const auto found = c->position.emplace(key, c->families.size());
+  if (found.second) {
+    Uf2Family family;
+    family.has_id = has_id;
+    family.id = has_id ? block.family : 0;
+    family.num_blocks = block.count;
+    c->families.push_back(family);
   }
-  Collected c;
-  c.family.has_id = has_id;
-  c.family.id = has_id ? block.family : 0;
-  c.family.num_blocks = block.count;
-  families->push_back(c);
-  return &families->back();
+  return c->families[found.first->second];
 }
 
-// Each number below the count exactly once; `numbers` holds them in file order.
-bool numbers_complete(const Collected& c, std::string* why) {
-  std::vector<uint32_t> sorted = c.numbers;
-  std::sort(sorted.begin(), sorted.end());
+// Each number below the count exactly once; [first, last) holds the family's
+// keys, sorted.
+bool numbers_complete(const Uf2Family& family, const uint64_t* first, const uint64_t* last,
+                      std::string* why) {
   uint32_t expected = 0;
-  for (size_t i = 0; i < sorted.size(); ++i) {
-    if (i > 0 && sorted[i] == sorted[i - 1]) {
-      *why = "block " + std::to_string(sorted[i]) + " of " +
-             std::to_string(c.family.num_blocks) + " appears twice (" +
-             family_label(c.family) + ")";
+  for (const uint64_t* key = first; key != last; ++key) {
+    const uint32_t number = static_cast<uint32_t>(*key);
+    if (key != first && *key == key[-1]) {
+      *why = "block " + std::to_string(number) + " of " + std::to_string(family.num_blocks) +
+             " appears twice (" + family_label(family) + ")";
       return false;
     }
-    if (sorted[i] != expected) break;
+    if (number != expected) break;
     ++expected;
   }
-  if (expected < c.family.num_blocks) {
-    *why = "block " + std::to_string(expected) + " of " + std::to_string(c.family.num_blocks) +
-           " missing (" + family_label(c.family) + ")";
+  if (expected < family.num_blocks) {
+    *why = "block " + std::to_string(expected) + " of " + std::to_string(family.num_blocks) +
+           " missing (" + family_label(family) + ")";
     return false;
   }
   return true;
 }
 
-bool check_block(const uint8_t* p, size_t index, std::vector<Collected>* families,
-                 std::string* why) {
-  const std::string where = "block " + std::to_string(index) + " of the file";
+std::string where(size_t index) { return "block " + std::to_string(index) + " of the file"; }
+
+bool check_block(const uint8_t* p, size_t index, Collector* c, std::string* why) {
   if (!has_magic(p)) {
-    *why = where + " lacks the UF2 magic numbers";
+    *why = where(index) + " lacks the UF2 magic numbers";
     return false;
   }
   const Block block = read_block(p);
   if (block.payload > kMaxPayload) {
-    *why = where + " carries " + std::to_string(block.payload) + " payload bytes, more than 476";
+    *why = where(index) + " carries " + std::to_string(block.payload) +
+           " payload bytes, more than 476";
     return false;
   }
-  Collected* c = family_of(families, block);
-  if (block.count != c->family.num_blocks) {
-    *why = where + " says the image has " + std::to_string(block.count) +
-           " blocks, earlier ones said " + std::to_string(c->family.num_blocks) + " (" +
-           family_label(c->family) + ")";
+  Uf2Family& family = family_of(c, block);
+  if (block.count != family.num_blocks) {
+    *why = where(index) + " says the image has " + std::to_string(block.count) +
+           " blocks, earlier ones said " + std::to_string(family.num_blocks) + " (" +
+           family_label(family) + ")";
     return false;
   }
   if (block.number >= block.count) {
-    *why = where + " is numbered " + std::to_string(block.number) + ", beyond its count of " +
-           std::to_string(block.count) + " (" + family_label(c->family) + ")";
+    *why = where(index) + " is numbered " + std::to_string(block.number) +
+           ", beyond its count of " + std::to_string(block.count) + " (" + family_label(family) +
+           ")";
     return false;
   }
-  c->numbers.push_back(block.number);
-  c->family.end = (static_cast<uint64_t>(index) + 1) * kUf2BlockSize;
+  const uint64_t position = static_cast<uint64_t>(&family - c->families.data());
+  c->numbers.push_back(position << 32 | block.number);
+  family.end = (static_cast<uint64_t>(index) + 1) * kUf2BlockSize;
   return true;
 }
 
@@ -112,20 +120,46 @@ bool starts_with_uf2_block(const uint8_t* data, size_t size) {
   return size >= kUf2BlockSize && has_magic(data);
 }
 
-bool check_uf2(const uint8_t* data, size_t size, Uf2Map* map, std::string* why) {
-  if (size == 0 || size % kUf2BlockSize != 0) {
-    *why = "its size, " + std::to_string(size) + " bytes, is not a multiple of 512";
+bool looks_like_uf2(const uint8_t* head, size_t size) {
+  if (size < 8) return false;
+  const bool start0 = le32(head) == kMagicStart0;
+  const bool start1 = le32(head + 4) == kMagicStart1;
+  if (size < kUf2BlockSize) return start0 && start1;
+  const bool end = le32(head + 508) == kMagicEnd;
+  return static_cast<int>(start0) + static_cast<int>(start1) + static_cast<int>(end) >= 2;
+}
+
+bool check_uf2_size(uint64_t size, std::string* why) {
+  const std::string said = "its size, " + std::to_string(size) + " bytes, ";
+  if (size > kMaxUf2FileSize) {
+    *why = said + "is more than 256 MiB, far more than any board's flash";
     return false;
   }
-  std::vector<Collected> families;
-  for (size_t index = 0; index < size / kUf2BlockSize; ++index) {
-    if (!check_block(data + index * kUf2BlockSize, index, &families, why)) return false;
+  if (size == 0 || size % kUf2BlockSize != 0) {
+    *why = said + "is not a multiple of 512";
+    return false;
   }
-  map->families.clear();
-  for (const Collected& c : families) {
-    if (!numbers_complete(c, why)) return false;
-    map->families.push_back(c.family);
+  return true;
+}
+
+bool check_uf2(const uint8_t* data, size_t size, Uf2Map* map, std::string* why) {
+  if (!check_uf2_size(size, why)) return false;
+  Collector c;
+  const size_t blocks = size / kUf2BlockSize;
+  c.numbers.reserve(blocks);
+  for (size_t index = 0; index < blocks; ++index) {
+    if (!check_block(data + index * kUf2BlockSize, index, &c, why)) return false;
   }
+  std::sort(c.numbers.begin(), c.numbers.end());
+  const uint64_t* first = c.numbers.data();
+  const uint64_t* const end = first + c.numbers.size();
+  for (size_t position = 0; position < c.families.size(); ++position) {
+    const uint64_t* last = first;
+    while (last != end && (*last >> 32) == position) ++last;
+    if (!numbers_complete(c.families[position], first, last, why)) return false;
+    first = last;
+  }
+  map->families = std::move(c.families);
   return true;
 }
 

@@ -15,6 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (family.end == 0 || family.end > size || family.end % kUf2BlockSize != 0) abort();
     }
     if (!some_family_within(map, size)) abort();
+    if (!looks_like_uf2(data, size < kUf2BlockSize ? size : kUf2BlockSize)) abort();
+    if (!check_uf2_size(size, &why)) abort();
   } else if (why.empty()) {
     abort();
   }

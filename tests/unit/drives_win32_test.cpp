@@ -65,6 +65,10 @@ void write_long_path_file(const std::string& path, const std::string& data) {
   CloseHandle(file);
 }
 
+std::string base_name_of(const std::string& path) {
+  return path.substr(path.find_last_of('\\') + 1);
+}
+
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // A firmware image's bytes: zeros, line ends and ^Z, which a text-mode copy
@@ -209,6 +213,7 @@ TEST_F(DrivesWin32Test, FileNameRules) {
   };
   const Case cases[] = {
       {"fw\".uf2", refused("fw\".uf2", quote)},
+      {"fw\"\xc2\x9b" "1m.uf2", refused("fw\"\\302\\2331m.uf2", quote)},  // CSI, escaped
       {"fw.uf2\" & del x & \"", refused("fw.uf2\" & del x & \"", quote)},
       {"line\nbreak.uf2", control},
       {"tab\t.uf2", control},
@@ -320,38 +325,113 @@ TEST_F(DrivesWin32Test, NamesThatQuotesProtectCopyIntact) {
   }
 }
 
-TEST_F(DrivesWin32Test, ASourceGoneBeforeTheCopyIsAFailedCopyOfUnknownExtent) {
-  SourceFile gone;
-  gone.name = source_dir_ + "\\gone.uf2";
+// copy reads the file by its name when the drive is there, long after the
+// check: it starts only from the file held since then, holding the bytes
+// checked, and otherwise leaves the drive as it was.
+TEST_F(DrivesWin32Test, ACopyStartsOnlyFromTheFileThatWasChecked) {
+  const std::string data = image();
+  std::vector<uint8_t> checked(data.begin(), data.end());
+  std::vector<uint8_t> other_bytes = checked;
+  other_bytes[1000] ^= 1;
+  const SourceFile& held = opened(source("fw.uf2", data));
+  SourceFile gone;  // never opened, and no file of its name
+  gone.name = source_dir_ + "\\fw-gone.uf2";
   gone.size = 5;
-  const CopyResult result = copy(gone);
-  EXPECT_FALSE(result.ok);
-  EXPECT_FALSE(result.acknowledged_known);
-  EXPECT_EQ(result.error, "copy ended with status 1");
-  EXPECT_FALSE(exists(kRemovable + std::string("gone.uf2")));
+  SourceFile renamed = held;  // the name now leads to another file
+  renamed.name = source("fw-other.uf2", data);
+  SourceFile shorter = held;
+  shorter.size = data.size() - 1;
+  const std::string changed = "the file changed since it was checked: ";
+  const std::string nothing = "; nothing was copied";
+  const struct {
+    const char* what;
+    const SourceFile& file;
+    const std::vector<uint8_t>& bytes;
+    std::string error;  // empty: copied
+  } cases[] = {
+      {"gone", gone, {}, changed + gone.name + " no longer names the file that was checked" + nothing},
+      {"another file under the name", renamed, checked,
+       changed + renamed.name + " no longer names the file that was checked" + nothing},
+      {"another size", shorter, {},
+       changed + "it holds " + std::to_string(data.size()) + " bytes, not " +
+           std::to_string(data.size() - 1) + nothing},
+      {"other bytes", held, other_bytes,
+       changed + "its bytes differ from those checked at offset 1000" + nothing},
+      {"the bytes checked", held, checked, ""},
+  };
+  for (const auto& c : cases) {
+    const std::string dest = on_drive(base_name_of(c.file.name));
+    write_file(dest, "an older image");
+    const CopyResult result = copy_to_drive(c.file, c.bytes, {}, at(kRemovable));
+    EXPECT_EQ(result.ok, c.error.empty()) << c.what;
+    EXPECT_EQ(result.error, c.error) << c.what;
+    EXPECT_EQ(result.destination_changed, c.error.empty()) << c.what;
+    EXPECT_EQ(read_file(dest), c.error.empty() ? data : "an older image") << c.what;
+  }
 }
 
-// copy ends with status 0 after "File name is too long.", and a file that
-// changed after it was opened is copied as it is now.
-TEST_F(DrivesWin32Test, ASuccessIsCheckedOnTheDrive) {
-  SourceFile too_long;  // open_source refuses it; the check is the second guard
+// While the file is held, this system's programs may read it (copy does)
+// but neither write, replace nor remove it.
+TEST_F(DrivesWin32Test, TheHeldFileAdmitsReadersOnly) {
+  const std::string path = source("fw.uf2", image());
+  const std::string other = source("other.uf2", "another image");
+  opened(path);
+  const HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  CloseHandle(reader);
+  const HANDLE writer =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(DeleteFileA(path.c_str()));
+  EXPECT_FALSE(MoveFileExA(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(read_file(path), image());
+}
+
+// A copy that failed tells whether it changed the file on the drive: copy
+// cannot open a file that another program holds exclusively, and leaves it
+// as it was.
+TEST_F(DrivesWin32Test, AFailedCopyTellsWhetherItChangedTheDestination) {
+  const std::string dest = on_drive("fw.uf2");
+  write_file(dest, "an older image, in use");
+  const HANDLE in_use = CreateFileA(dest.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(in_use, INVALID_HANDLE_VALUE);
+  const SourceFile& file = opened(source("fw.uf2", image()));
+  CopyResult result = copy(file);
+  CloseHandle(in_use);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.error, "copy ended with status 1");
+  EXPECT_FALSE(result.destination_changed);
+  EXPECT_EQ(read_file(dest), "an older image, in use");
+
+  result = copy(file);
+  EXPECT_TRUE(result.ok) << result.error;
+  EXPECT_TRUE(result.destination_changed);
+  EXPECT_EQ(read_file(dest), image());
+}
+
+// copy ends with status 0 after "File name is too long.": a name that long
+// cannot even be looked at again, so it goes no further than the check.
+TEST_F(DrivesWin32Test, ANameTooLongForCopyGoesNoFurtherThanTheCheck) {
+  SourceFile too_long;  // open_source refuses it; this is the second guard
   too_long.name = deep_folder(270) + "\\fw.uf2";
   too_long.size = 4;
   write_long_path_file(too_long.name, "long");
   sources_.push_back(too_long.name);
-  CopyResult result = copy(too_long);
+  const HANDLE handle = CreateFileW(unlimited(too_long.name).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  too_long.handle = reinterpret_cast<intptr_t>(handle);
+  const CopyResult result = copy(too_long);
+  CloseHandle(handle);
   EXPECT_FALSE(result.ok);
-  EXPECT_FALSE(result.acknowledged_known);
-  EXPECT_EQ(result.error, "copy reported success but R:\\fw.uf2 is not on the drive");
-
-  const std::string path = source("grown.uf2", "0123456789");
-  const SourceFile& grown = opened(path);
-  write_file(path, "0123456789 and more");
-  result = copy(grown);
-  EXPECT_FALSE(result.ok);
-  EXPECT_FALSE(result.acknowledged_known);
-  EXPECT_EQ(result.error, "copy reported success but R:\\grown.uf2 holds 19 bytes, expected 10");
-  on_drive("grown.uf2");
+  EXPECT_FALSE(result.destination_changed);
+  EXPECT_EQ(result.error,
+            "the file cannot be examined again: File name is too long; nothing was copied");
+  EXPECT_FALSE(exists(kRemovable + std::string("fw.uf2")));
 }
 
 TEST_F(DrivesWin32Test, DiscardCopyRemovesOnlyAPartialImage) {

@@ -35,4 +35,27 @@ TEST(WideToUtf8Test, RoundTripsWithUtf8ToWide) {
   EXPECT_EQ(wide_to_utf8(utf8_to_wide(text)), text);
 }
 
+// What reaches the terminal as a control: C0, DEL and the C1 controls,
+// whether as UTF-8 characters (both bytes escaped) or as bytes that are not
+// part of one. Everything else passes unchanged.
+TEST(EscapeControlsTest, EscapesC0AndC1ControlsAndNothingElse) {
+  const struct {
+    const char* what;
+    std::string in, out;
+  } cases[] = {
+      {"plain text", "fw 1.uf2", "fw 1.uf2"},
+      {"line end and escape", "a\nb\x1b[31m", "a\\012b\\033[31m"},
+      {"DEL", "a\x7f", "a\\177"},
+      {"CSI as UTF-8", "a\xc2\x9b" "31m", "a\\302\\23331m"},
+      {"NEL as UTF-8", "a\xc2\x85z", "a\\302\\205z"},
+      {"the first and last C1 in UTF-8", "\xc2\x80\xc2\x9f", "\\302\\200\\302\\237"},
+      {"a lone C1 byte", "a\x9b" "31m\x85", "a\\23331m\\205"},
+      {"a C1 byte after a cut sequence", "\xe2\x9b", "\xe2\\233"},
+      {"Latin-1 and beyond pass", "\xc2\xa0\xc3\xa9\xe2\x80\x9b\xf0\x9f\x94\x8c",
+       "\xc2\xa0\xc3\xa9\xe2\x80\x9b\xf0\x9f\x94\x8c"},
+      {"bytes above 0x9F that are no character pass", "\xa0\xff\xc2", "\xa0\xff\xc2"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(escape_controls(c.in), c.out) << c.what;
+}
+
 }  // namespace

@@ -15,6 +15,7 @@ are written with \\n and converted.
 """
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import threading
@@ -25,6 +26,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "cli"))
 
+from uf2_drive import uf2_block  # noqa: E402
 from winehelper import WinePrefix  # noqa: E402
 from test_cli import OPTIONS_TEXT, VERSION_TEXT, usage  # noqa: E402
 
@@ -301,6 +303,51 @@ class DriveTest(WineTestCase):
                         0, "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
                         'copy "fw.uf2" E:\\\n')
         self.assertEqual(self.on_drive("e")["fw.uf2"], image(5))
+
+    def test_a_file_changed_after_its_check_is_not_copied_and_the_drive_keeps_its_own(self):
+        # The file is checked at the start and copied when the drive appears.
+        # No program on this system can write, replace or remove it in between
+        # (it is held), but one beyond Windows's share modes can: here the host.
+        # Before: a UF2 image rewritten with zeros was copied (status 4), and a
+        # removed file made copy fail with "File not found" and the older file
+        # on the drive was deleted.
+        def zeros(path):
+            with open(path, "r+b") as f:
+                f.write(bytes(os.path.getsize(path)))
+
+        uf2 = b"".join(uf2_block(0xE48BFF56, n, 8, bytes([n]) * 256) for n in range(8))
+        cases = (("fw.uf2", uf2, zeros, "its bytes differ from those checked at offset 0"),
+                 ("app.bin", image(9), os.remove,
+                  "app.bin no longer names the file that was checked"))
+        for name, data, change, what in cases:
+            with self.subTest(name=name):
+                shutil.rmtree(WithDrives.folders["e"], ignore_errors=True)
+                path = self.source(name, data)
+                process = subprocess.Popen(
+                    ["wine", ARGV0, "-t", "40", name], cwd=self.work,
+                    env=WithDrives.prefix.environ(), stdin=subprocess.DEVNULL,
+                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                try:
+                    out = b""
+                    while b"times:" not in out:  # checked, and searching
+                        line = process.stdout.readline()
+                        self.assertTrue(line, out)
+                        out += line
+                    change(path)
+                    self.drive("e", ("INFO_UF2.TXT", b"m"), (name, b"an older image"))
+                    rest, _ = process.communicate(timeout=60)
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+                        process.communicate()
+                out += rest
+                self.assertEqual(process.returncode, 3, out)
+                self.assertTrue(out.endswith(crlf(
+                    f'Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\ncopy "{name}" E:\\\n'
+                    f"Copy failed: the file changed since it was checked: {what}; "
+                    "nothing was copied\n")), out)
+                self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m",
+                                                      name: b"an older image"})
 
     def test_file_name_with_spaces_in_a_folder_with_spaces(self):
         self.drive("e", ("INFO_UF2.TXT", b"m"))
