@@ -21,6 +21,7 @@
  *       Detach and delete the gadget, and detach the UF2 drive's FUSE mount.
  *
  * UF2 options: --uf2 FAMILY [--restart-ms N | --reset-before-status]
+ *              [--strict] [--flash-size SIZE [--flash-base ADDRESS]]
  *       The bootloader is a UF2 bootloader of chip family FAMILY (hex). Its
  *       drive is IMAGE served through FUSE (mounted on FUSE_DIR), so that
  *       every sector the host writes reaches the board as it is written, in
@@ -28,6 +29,12 @@
  *       without a family id) and restarts once it holds every block number
  *       below the blocks' count: from then on reads and writes fail with EIO
  *       and the board leaves the bus.
+ *       --strict: blocks without a family id are ignored too, as boot ROMs
+ *       and most bootloaders do.
+ *       --flash-size SIZE (bytes; a K or M suffix, or 0x for hex): the board
+ *       has that much flash from ADDRESS (hex, default 0x10000000). Each block
+ *       taken writes its payload there; a block whose payload lies outside
+ *       the flash is ignored (and the image then never completes).
  *       --restart-ms N: the host is sent the status of the SCSI command that
  *       carried the last block (success), and the board restarts N ms after
  *       the host has it (default 0: the next request already fails).
@@ -48,7 +55,10 @@
  *                in the order received (written at the restart and at exit)
  *   ignored      UF2 bootloader: "FAMILY COUNT" for each family whose blocks
  *                it received and did not take ("none" for blocks without a
- *                family id that it could not take)
+ *                family id that it could not take), and "past-flash COUNT"
+ *                for blocks of its family whose payload lies outside its flash
+ *   flash.bin    UF2 bootloader with --flash-size: the flash as the blocks
+ *                taken left it, erased bytes 0xFF (written with blocks)
  */
 #define _GNU_SOURCE
 #define FUSE_USE_VERSION 31
@@ -438,6 +448,11 @@ enum {
 static struct {
     uint32_t family;
     int restart_ms;
+    int strict;              /* blocks without a family id are ignored */
+    uint32_t flash_base;
+    uint32_t flash_size;     /* 0: no flash kept */
+    unsigned char *flash;
+    unsigned long past_flash; /* blocks ignored for their address */
     int image_fd;
     off_t image_size;
     int done_fd; /* eventfd: every block is there */
@@ -455,7 +470,8 @@ static struct {
     int reset_before_status;
     char disk[64];              /* the host side's disk of this drive, "sdb" */
     long long writes_before;    /* its completed writes before the last block's */
-} uf2 = {.lock = PTHREAD_MUTEX_INITIALIZER, .image_fd = -1, .done_fd = -1};
+} uf2 = {.lock = PTHREAD_MUTEX_INITIALIZER, .image_fd = -1, .done_fd = -1,
+         .flash_base = 0x10000000};
 
 /* The host side's SCSI disk of the gadget's drive: the one below dummy_hcd. */
 static void find_host_disk(void)
@@ -524,14 +540,22 @@ static void take_sector(const unsigned char *s)
     if (get_le32(s) != UF2_MAGIC_START0 || get_le32(s + 4) != UF2_MAGIC_START1 ||
         get_le32(s + 508) != UF2_MAGIC_END)
         return; /* file system, directory, other files */
-    uint32_t flags = get_le32(s + 8), payload = get_le32(s + 16);
+    uint32_t flags = get_le32(s + 8), target = get_le32(s + 12), payload = get_le32(s + 16);
     uint32_t number = get_le32(s + 20), count = get_le32(s + 24), family = get_le32(s + 28);
     int has_id = (flags & UF2_FAMILY_PRESENT) != 0;
-    if ((has_id && family != uf2.family) || (flags & UF2_NOT_MAIN_FLASH) || payload > 476 ||
-        count == 0 || count > UF2_MAX_BLOCKS || number >= count ||
-        (uf2.num_blocks && count != uf2.num_blocks)) {
+    if ((has_id && family != uf2.family) || (!has_id && uf2.strict) ||
+        (flags & UF2_NOT_MAIN_FLASH) || payload > 476 || count == 0 || count > UF2_MAX_BLOCKS ||
+        number >= count || (uf2.num_blocks && count != uf2.num_blocks)) {
         note_ignored(has_id, family);
         return;
+    }
+    if (uf2.flash_size) {
+        uint64_t offset = (uint64_t)target - uf2.flash_base;
+        if (target < uf2.flash_base || offset + payload > uf2.flash_size) {
+            uf2.past_flash++;
+            return;
+        }
+        memcpy(uf2.flash + offset, s + 32, payload);
     }
     if (!uf2.num_blocks) {
         uf2.num_blocks = count;
@@ -738,11 +762,17 @@ static void write_uf2_records(void)
         else
             ilen += (size_t)sprintf(ignored + ilen, "none %lu\n", uf2.ignored[i].count);
     }
-    pthread_mutex_unlock(&uf2.lock);
+    if (uf2.past_flash)
+        ilen += (size_t)sprintf(ignored + ilen, "past-flash %lu\n", uf2.past_flash);
     snprintf(path, sizeof path, "%s/blocks", record_dir);
     write_file(path, text, len, O_CREAT | O_TRUNC);
     snprintf(path, sizeof path, "%s/ignored", record_dir);
     write_file(path, ignored, ilen, O_CREAT | O_TRUNC);
+    if (uf2.flash_size) {
+        snprintf(path, sizeof path, "%s/flash.bin", record_dir);
+        write_file(path, uf2.flash, uf2.flash_size, O_CREAT | O_TRUNC);
+    }
+    pthread_mutex_unlock(&uf2.lock);
     free(text);
 }
 
@@ -819,13 +849,30 @@ static void run_uf2_bootloader(void)
     write_uf2_records();
 }
 
-/* Parses [--uf2 FAMILY] [--restart-ms N] [--reset-before-status] [--record DIR]
- * from argv[from]. */
+/* "262144", "0x40000", "256K", "2M": bytes, or 0 when not a size. */
+static uint32_t parse_size(const char *text)
+{
+    char *end;
+    unsigned long long v = strtoull(text, &end, 0);
+    if (*end == 'K' || *end == 'k')
+        v <<= 10, end++;
+    else if (*end == 'M' || *end == 'm')
+        v <<= 20, end++;
+    return *end || v > (1ull << 30) ? 0 : (uint32_t)v;
+}
+
+static int is_flag(const char *arg)
+{
+    return strcmp(arg, "--reset-before-status") == 0 || strcmp(arg, "--strict") == 0;
+}
+
+/* Parses [--uf2 FAMILY] [--restart-ms N] [--reset-before-status] [--strict]
+ * [--flash-size SIZE] [--flash-base ADDRESS] [--record DIR] from argv[from]. */
 static int uf2_options(int argc, char **argv, int from, int *uf2_mode)
 {
     *uf2_mode = 0;
     for (int i = from; i < argc; i += 2) {
-        if (i + 1 >= argc && strcmp(argv[i], "--reset-before-status") != 0)
+        if (i + 1 >= argc && !is_flag(argv[i]))
             return 0;
         char *end;
         if (strcmp(argv[i], "--uf2") == 0) {
@@ -844,9 +891,26 @@ static int uf2_options(int argc, char **argv, int from, int *uf2_mode)
         } else if (strcmp(argv[i], "--reset-before-status") == 0) {
             uf2.reset_before_status = 1;
             i--; /* no value */
+        } else if (strcmp(argv[i], "--strict") == 0) {
+            uf2.strict = 1;
+            i--;
+        } else if (strcmp(argv[i], "--flash-size") == 0) {
+            if (!(uf2.flash_size = parse_size(argv[i + 1])))
+                return 0;
+        } else if (strcmp(argv[i], "--flash-base") == 0) {
+            unsigned long v = strtoul(argv[i + 1], &end, 16);
+            if (*end || v > 0xFFFFFFFFul)
+                return 0;
+            uf2.flash_base = (uint32_t)v;
         } else {
             return 0;
         }
+    }
+    if (uf2.flash_size) {
+        uf2.flash = malloc(uf2.flash_size);
+        if (!uf2.flash)
+            die("out of memory");
+        memset(uf2.flash, 0xFF, uf2.flash_size); /* erased */
     }
     return 1;
 }
@@ -867,6 +931,7 @@ static int usage(void)
     fprintf(stderr, "usage: board running SERIAL IMAGE DIR [UF2 OPTIONS]\n"
                     "       board bootloader IMAGE [UF2 OPTIONS --record DIR]\n"
                     "UF2 OPTIONS: --uf2 FAMILY [--restart-ms N | --reset-before-status]\n"
+                    "             [--strict] [--flash-size SIZE [--flash-base ADDRESS]]\n"
                     "       board unplug | board remove\n");
     return 2;
 }
