@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/drives_linux.h"
+#include "drive/linux/drives_linux.h"
 #include "drive/mountinfo.h"
 
 namespace {

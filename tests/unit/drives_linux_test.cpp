@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "drive/drives.h"
-#include "drive/drives_linux.h"
+#include "drive/linux/drives_linux.h"
 #include "drive/mountinfo.h"
 #include "temp_dir.h"
 

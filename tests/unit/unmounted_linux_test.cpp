@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "drive/mountinfo.h"
-#include "drive/udisks_linux.h"
-#include "drive/unmounted_linux.h"
+#include "drive/linux/udisks_linux.h"
+#include "drive/linux/unmounted_linux.h"
 #include "temp_dir.h"
 
 #ifndef FLASHDROP_FIXTURES

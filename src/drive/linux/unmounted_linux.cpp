@@ -1,4 +1,4 @@
-#include "drive/unmounted_linux.h"
+#include "drive/linux/unmounted_linux.h"
 
 #include <dirent.h>
 #include <fcntl.h>

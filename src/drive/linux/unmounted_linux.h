@@ -6,8 +6,8 @@
 // no mount uses: a whole disk without a partition table, or a partition.
 // The file system type comes from the udev database; a device udev has no
 // record of has its first sector read instead.
-#ifndef FLASHDROP_DRIVE_UNMOUNTED_LINUX_H_
-#define FLASHDROP_DRIVE_UNMOUNTED_LINUX_H_
+#ifndef FLASHDROP_DRIVE_LINUX_UNMOUNTED_LINUX_H_
+#define FLASHDROP_DRIVE_LINUX_UNMOUNTED_LINUX_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -53,4 +53,4 @@ constexpr int64_t kLeftToTheDesktopMs = 1000;
 // set back). All in milliseconds of the same clock.
 int64_t unmounted_for_ms(int64_t appeared, int64_t first_seen, int64_t now);
 
-#endif  // FLASHDROP_DRIVE_UNMOUNTED_LINUX_H_
+#endif  // FLASHDROP_DRIVE_LINUX_UNMOUNTED_LINUX_H_

@@ -1,6 +1,6 @@
 // The Linux drive layer's parts that tests feed with captured data.
-#ifndef FLASHDROP_DRIVE_DRIVES_LINUX_H_
-#define FLASHDROP_DRIVE_DRIVES_LINUX_H_
+#ifndef FLASHDROP_DRIVE_LINUX_DRIVES_LINUX_H_
+#define FLASHDROP_DRIVE_LINUX_DRIVES_LINUX_H_
 
 #include <string>
 #include <vector>
@@ -26,4 +26,4 @@ DriveIdentity drive_identity(uint64_t number, const std::string& sysfs_root);
 // is in sysfs.
 bool block_device_present(const DriveIdentity& identity, const std::string& sysfs_root);
 
-#endif  // FLASHDROP_DRIVE_DRIVES_LINUX_H_
+#endif  // FLASHDROP_DRIVE_LINUX_DRIVES_LINUX_H_

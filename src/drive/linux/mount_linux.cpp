@@ -23,8 +23,8 @@
 #include <set>
 
 #include "drive/drives.h"
-#include "drive/udisks_linux.h"
-#include "drive/unmounted_linux.h"
+#include "drive/linux/udisks_linux.h"
+#include "drive/linux/unmounted_linux.h"
 
 namespace {
 

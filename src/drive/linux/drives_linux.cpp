@@ -13,8 +13,8 @@
 #include <utility>
 
 #include "drive/drives.h"
-#include "drive/drives_linux.h"
-#include "drive/unmounted_linux.h"
+#include "drive/linux/drives_linux.h"
+#include "drive/linux/unmounted_linux.h"
 #include "platform/file_posix.h"
 #include "platform/text.h"
 
