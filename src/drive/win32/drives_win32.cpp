@@ -1,6 +1,5 @@
-// The Windows drive layer: drive letters of the removable type, the file to
-// copy checked by name and opened before anything runs, and the command
-// interpreter's own copy, checked afterwards on the drive.
+// The Windows drive layer's listing: drive letters of the removable type,
+// each with its volume serial number, and the marker on a drive.
 #include <io.h>
 #include <windows.h>
 
@@ -9,14 +8,8 @@
 #include <vector>
 
 #include "drive/drives.h"
-#include "platform/text.h"
 
 namespace {
-
-// The command interpreter's copy handles paths shorter than MAX_PATH UTF-16
-// units; given a longer one it prints "File name is too long." and still ends
-// with status 0.
-constexpr size_t kLongestCopyPath = MAX_PATH - 1;
 
 // The drive list: root paths such as "E:\", each ended by a zero byte, the
 // whole list by an empty entry. Sized by asking first; a drive that appears
@@ -33,431 +26,18 @@ bool logical_drive_strings(std::vector<char>* list) {
   return false;
 }
 
-std::string system_message(DWORD error) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = length > 0 ? std::string(text, length) : std::string();
-  LocalFree(text);
-  while (!message.empty() && strchr("\r\n .", message.back()) != nullptr) message.pop_back();
-  if (message.empty()) message = "error " + std::to_string(error);
-  return message;
-}
-
-// A variable's value, or nothing when it is unset or empty.
-std::string environment_value(const char* name) {
-  std::vector<char> value(MAX_PATH);
-  DWORD length = GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
-  if (length >= value.size()) {
-    value.resize(length);
-    length = GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
+// The volume serial number at `root`: the drive's identity.
+DriveIdentity volume_identity(const std::string& root) {
+  DriveIdentity identity;
+  DWORD serial = 0;
+  if (GetVolumeInformationA(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+    identity.id = serial;
+    identity.known = true;
   }
-  return length > 0 && length < value.size() ? std::string(value.data(), length) : std::string();
-}
-
-std::string base_name(const std::string& path) {
-  const size_t cut = path.find_last_of("\\/:");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-// No file of that name, nor a folder or server on its way; | < > and the
-// like make a name that no file can have.
-bool is_missing(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-         error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME;
-}
-
-bool file_size(const std::string& path, uint64_t* size) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;
-  }
-  *size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-  return true;
-}
-
-// ---- The file name -------------------------------------------------------
-
-// The command interpreter expands %NAME% on its command line, double quotes
-// or not, whenever NAME is a variable (its own dynamic ones such as %CD% and
-// %RANDOM% included), and an undefined %NAME% stays as typed but the scan
-// resumes inside it. So any two % signs with something between them may be
-// replaced by other text. %% standing together names nothing, and a lone %
-// ends nothing: both reach copy unchanged.
-bool percent_may_expand(const std::string& name) {
-  const size_t first = name.find('%');
-  if (first == std::string::npos) return false;
-  const size_t run_end = name.find_first_not_of('%', first);
-  return run_end != std::string::npos && name.find('%', run_end) != std::string::npos;
-}
-
-bool has_control_character(const std::string& name) {
-  for (unsigned char c : name) {
-    if (c < 0x20 || c == 0x7F) return true;
-  }
-  return false;
-}
-
-// \\.\ names a device (\\.\COM5, \\.\PhysicalDrive0) and \\?\ a path the
-// system passes on unchecked; neither is a file to hand to copy.
-bool is_device_path(const std::string& name) {
-  auto slash = [](char c) { return c == '\\' || c == '/'; };
-  return name.size() >= 4 && slash(name[0]) && slash(name[1]) &&
-         (name[2] == '.' || name[2] == '?') && slash(name[3]);
-}
-
-// Windows opens these names as devices in any folder, with any extension and
-// with trailing spaces or dots: "nul.uf2" is NUL, "C:\x\com5 .uf2" is COM5.
-// Opening one may do harm (a COM port's lines change, which resets some
-// boards) or never end (copy reading COM5), so the name alone decides. The
-// superscript digits are accepted in UTF-8 (the manifest's code page) and in
-// the legacy Western code page.
-std::string reserved_device(const std::string& component) {
-  std::string stem = component.substr(0, component.find_first_of(".:"));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  for (char& c : stem) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return stem;
-  if (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0) return "";
-  const std::string digit = stem.size() > 3 ? stem.substr(3) : "";
-  static const char* const kDigits[] = {"1", "2", "3", "4", "5", "6", "7", "8", "9",
-                                        "\xC2\xB9", "\xC2\xB2", "\xC2\xB3",  // UTF-8 ¹ ² ³
-                                        "\xB9", "\xB2", "\xB3"};             // Windows-1252
-  for (const char* d : kDigits) {
-    if (digit == d) return stem;
-  }
-  return "";
-}
-
-std::string reserved_device_in_path(const std::string& name) {
-  size_t start = 0;
-  for (;;) {
-    const size_t end = name.find_first_of("\\/", start);
-    const std::string device = reserved_device(name.substr(start, end - start));
-    if (!device.empty() || end == std::string::npos) return device;
-    start = end + 1;
-  }
-}
-
-// The length of the path copy resolves the name to, in UTF-16 units.
-size_t full_path_length(const std::string& name) {
-  const int units = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
-  if (units <= 0) return name.size();
-  std::wstring wide(static_cast<size_t>(units), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, &wide[0], units);
-  const DWORD full = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  return full > 0 ? full - 1 : wide.size() - 1;
-}
-
-// Why the file name cannot be handed to copy, or nothing. Decided by the
-// name alone: nothing is opened. The name stands between double quotes on
-// the copy command line, where & | < > ^ ( ) and spaces are plain characters
-// (and ! too, delayed expansion being off).
-std::string name_refusal(const std::string& name) {
-  if (has_control_character(name)) {  // and the name would break the message's line
-    return "Refused file name: a control character cannot stand in the copy command line";
-  }
-  const std::string refused = "Refused file name " + escape_controls(name) + ": ";
-  if (name.find('"') != std::string::npos) {
-    return refused + "a double quote cannot stand in the copy command line";
-  }
-  if (percent_may_expand(name)) {
-    return refused + "the command interpreter could replace the text between its % signs";
-  }
-  if (is_device_path(name)) return refused + "a device path is not a file to copy";
-  // The runtime expands wildcards at start-up and leaves a pattern that
-  // matched nothing as typed; copy would take the pattern as one.
-  if (name.find_first_of("*?") != std::string::npos) {
-    return refused + "no file matches it (* and ? are wildcards)";
-  }
-  const std::string device = reserved_device_in_path(name);
-  if (!device.empty()) return refused + device + " is a device on Windows, not a file";
-  const size_t length = full_path_length(name);
-  if (length > kLongestCopyPath) {
-    return refused + "its full path is " + std::to_string(length) +
-           " characters long, and copy takes at most " + std::to_string(kLongestCopyPath);
-  }
-  return "";
-}
-
-// ---- The copy --------------------------------------------------------------
-
-// The interpreter the system's own programs run: %ComSpec%, else cmd.exe in
-// the system folder.
-std::string command_interpreter() {
-  std::string path = environment_value("ComSpec");
-  if (!path.empty()) return path;
-  char folder[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  return (length > 0 && length < MAX_PATH ? std::string(folder, length) : "C:\\Windows\\System32") +
-         "\\cmd.exe";
-}
-
-// A standard handle the child can inherit, or null when there is none.
-HANDLE inheritable_copy(DWORD which) {
-  const HANDLE handle = GetStdHandle(which);
-  HANDLE copy = nullptr;
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
-      !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
-                       DUPLICATE_SAME_ACCESS)) {
-    return nullptr;
-  }
-  return copy;
-}
-
-// Sets an environment variable for the processes started while it lives,
-// then restores the value it had (an empty one as unset).
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const char* value)
-      : name_(name), old_(environment_value(name)) {
-    SetEnvironmentVariableA(name, value);
-  }
-  ~ScopedVariable() { SetEnvironmentVariableA(name_, old_.empty() ? nullptr : old_.c_str()); }
-
- private:
-  const char* name_;
-  const std::string old_;
-};
-
-// Runs `command` through the interpreter with the tool's standard handles;
-// returns its exit status, or -1 with `why` set when it cannot be started.
-//   /d      no AutoRun command from the registry runs first (it could change
-//           folder or print)
-//   /v:off  no delayed expansion, which the registry can turn on by default
-//           and which would take !NAME! in a file name for a variable
-//   /c      the rest of the line is the command; it starts with "copy", so
-//           no quote is stripped from it
-long run_interpreter(const std::string& command, std::string* why) {
-  const std::string interpreter = command_interpreter();
-  std::string line = "\"" + interpreter + "\" /d /v:off /c " + command;
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = inheritable_copy(STD_INPUT_HANDLE);
-  startup.hStdOutput = inheritable_copy(STD_OUTPUT_HANDLE);
-  startup.hStdError = inheritable_copy(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION process;
-  BOOL started;
-  {
-    // copy asks before replacing a file of the same name unless told not to,
-    // and a question nobody answers would hold the tool. The command line
-    // stays as printed: the answer goes through copy's own variable, set for
-    // this copy only.
-    ScopedVariable answer("COPYCMD", "/Y");
-    started = CreateProcessA(interpreter.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                             nullptr, &startup, &process);
-  }
-  const DWORD start_error = GetLastError();
-  for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
-    if (handle != nullptr) CloseHandle(handle);
-  }
-  if (!started) {
-    *why = "cannot run the command interpreter " + interpreter + ": " + system_message(start_error);
-    return -1;
-  }
-  CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD status = 1;
-  GetExitCodeProcess(process.hProcess, &status);
-  CloseHandle(process.hProcess);
-  return static_cast<long>(status);
-}
-
-// copy's status is not the last word: given a path it cannot handle, it says
-// so and ends with status 0 all the same. The file must be on the drive, as
-// large as the source.
-bool check_copied(const SourceFile& source, const std::string& dest, std::string* why) {
-  uint64_t size;
-  if (!file_size(dest, &size)) {
-    *why = "copy reported success but " + dest + " is not on the drive";
-    return false;
-  }
-  if (size != source.size) {
-    *why = "copy reported success but " + dest + " holds " + std::to_string(size) +
-           " bytes, expected " + std::to_string(source.size);
-    return false;
-  }
-  return true;
-}
-
-// ---- What was checked, and what the copy changed ---------------------------
-
-HANDLE held(const SourceFile& source) { return reinterpret_cast<HANDLE>(source.handle); }
-
-// Whether the name still leads to the file opened at the start: 1 yes, 0 no
-// (removed, or another file now), -1 it cannot be told (`error` says why).
-// The open asks for no access, which the held file's share mode admits.
-int name_leads_to_held_file(const SourceFile& source, DWORD* error) {
-  const HANDLE named = CreateFileA(source.name.c_str(), 0,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (named == INVALID_HANDLE_VALUE) {
-    *error = GetLastError();
-    return is_missing(*error) ? 0 : -1;
-  }
-  BY_HANDLE_FILE_INFORMATION now, then;
-  int same = -1;
-  if (GetFileInformationByHandle(named, &now) &&
-      GetFileInformationByHandle(held(source), &then)) {
-    same = now.dwVolumeSerialNumber == then.dwVolumeSerialNumber &&
-           now.nFileIndexHigh == then.nFileIndexHigh && now.nFileIndexLow == then.nFileIndexLow;
-  } else {
-    *error = GetLastError();
-  }
-  CloseHandle(named);
-  return same;
-}
-
-// How the held file differs from `bytes`, the whole file as it was checked:
-// empty when it holds them; "unreadable" set when it cannot be read.
-std::string bytes_difference(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                             bool* unreadable) {
-  uint8_t chunk[64 * 1024];
-  for (uint64_t offset = 0; offset < bytes.size();) {
-    const long got = read_source_at(source, offset, chunk, sizeof chunk);
-    if (got <= 0 || static_cast<uint64_t>(got) > bytes.size() - offset) {
-      *unreadable = got < 0;
-      return got < 0 ? system_message(GetLastError()) : "its size changed as it was read";
-    }
-    const size_t n = static_cast<size_t>(got);
-    if (memcmp(chunk, bytes.data() + offset, n) != 0) {
-      size_t at = 0;
-      while (chunk[at] == bytes[offset + at]) ++at;
-      return "its bytes differ from those checked at offset " + std::to_string(offset + at);
-    }
-    offset += n;
-  }
-  return "";
-}
-
-// True when the file named on the command line is still the file opened,
-// of its size and, when `bytes` holds what was checked, holding exactly that.
-// Else `why` tells what changed `since`.
-bool source_unchanged(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                      const std::string& since, std::string* why) {
-  const std::string changed = "the file changed " + since + ": ";
-  DWORD error = 0;
-  const int same_file = name_leads_to_held_file(source, &error);
-  if (same_file <= 0) {
-    *why = same_file == 0 ? changed + source.name + " no longer names the file that was checked"
-                          : "the file cannot be examined again: " + system_message(error);
-    return false;
-  }
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(held(source), &size)) {
-    *why = "the file cannot be examined again: " + system_message(GetLastError());
-    return false;
-  }
-  if (static_cast<uint64_t>(size.QuadPart) != source.size) {
-    *why = changed + "it holds " + std::to_string(size.QuadPart) + " bytes, not " +
-           std::to_string(source.size);
-    return false;
-  }
-  bool unreadable = false;
-  const std::string difference = bytes_difference(source, bytes, &unreadable);
-  if (difference.empty()) return true;
-  *why = unreadable ? "the file cannot be read again: " + difference : changed + difference;
-  return false;
-}
-
-// What stands at the destination: enough to tell afterwards whether the
-// copy created, truncated or rewrote it. A path looked at and surely empty
-// (the drive's root there, the file not) is known too.
-struct DestinationState {
-  bool known = false;
-  bool exists = false;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-};
-
-DestinationState destination_state(const std::string& root, const std::string& dest) {
-  DestinationState state;
-  ZeroMemory(&state.data, sizeof state.data);
-  if (GetFileAttributesExA(dest.c_str(), GetFileExInfoStandard, &state.data)) {
-    state.known = state.exists = true;
-  } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-    state.known = GetFileAttributesA(root.c_str()) != INVALID_FILE_ATTRIBUTES;
-  }
-  return state;
-}
-
-bool same_time(const FILETIME& a, const FILETIME& b) {
-  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
-}
-
-// Unchanged only when both looks saw the same: nothing, or the same file of
-// the same size, times and attributes.
-bool same_destination(const DestinationState& a, const DestinationState& b) {
-  if (!a.known || !b.known || a.exists != b.exists) return false;
-  if (!a.exists) return true;
-  return a.data.dwFileAttributes == b.data.dwFileAttributes &&
-         a.data.nFileSizeHigh == b.data.nFileSizeHigh &&
-         a.data.nFileSizeLow == b.data.nFileSizeLow &&
-         same_time(a.data.ftCreationTime, b.data.ftCreationTime) &&
-         same_time(a.data.ftLastWriteTime, b.data.ftLastWriteTime);
+  return identity;
 }
 
 }  // namespace
-
-// ---- The seam ---------------------------------------------------------------
-
-bool open_source(const char* name, SourceFile* source, std::string* why) {
-  *why = name_refusal(name);
-  if (!why->empty()) return false;
-  const std::string refused = "Refused file name " + escape_controls(name) + ": ";
-  const DWORD attributes = GetFileAttributesA(name);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    *why = refused + (is_missing(error) ? std::string("no such file")
-                                        : "it cannot be read (" + system_message(error) + ")");
-    return false;
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    *why = refused + "it is a folder, not a file";  // copy would take every file in it
-    return false;
-  }
-  // Held until the end with readers admitted (copy among them) and no
-  // writer: nothing on this system can change, replace or remove the file
-  // between its check and the copy. A file being written now cannot be opened.
-  const HANDLE handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    *why = refused + "it cannot be opened (" + system_message(GetLastError()) + ")";
-    return false;
-  }
-  LARGE_INTEGER size;
-  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
-    CloseHandle(handle);
-    *why = refused + "it is not a file on a disk";
-    return false;
-  }
-  source->name = name;
-  source->size = static_cast<uint64_t>(size.QuadPart);
-  source->handle = reinterpret_cast<intptr_t>(handle);
-  return true;
-}
-
-long read_source_at(const SourceFile& source, uint64_t offset, void* buffer, size_t size) {
-  OVERLAPPED at;
-  ZeroMemory(&at, sizeof at);
-  at.Offset = static_cast<DWORD>(offset);
-  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  const DWORD wanted = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
-  DWORD got = 0;
-  if (!ReadFile(reinterpret_cast<HANDLE>(source.handle), buffer, wanted, &got, &at)) {
-    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-  }
-  return static_cast<long>(got);
-}
-
-void close_source(SourceFile* source) {
-  if (source->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(source->handle));
-  source->handle = -1;
-}
 
 bool list_removable_drives(std::vector<Drive>* drives) {
   std::vector<char> list;
@@ -467,6 +47,7 @@ bool list_removable_drives(std::vector<Drive>* drives) {
     if (GetDriveTypeA(root) != DRIVE_REMOVABLE) continue;
     Drive drive;
     drive.root = root;
+    drive.identity = volume_identity(drive.root);
     drives->push_back(drive);
   }
   return true;
@@ -518,75 +99,19 @@ bool read_drive_file(const Drive& drive, const std::string& name, size_t size,
   return ok;
 }
 
-DriveIdentity identify_drive(const Drive& drive) {
-  DriveIdentity identity;
-  DWORD serial = 0;
-  if (GetVolumeInformationA(drive.root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
-    identity.id = serial;
-    identity.known = true;
-  }
-  return identity;
-}
-
 // Each test catches the board leaving in some setting. On Windows the letter
 // loses its removable type or its volume once the device is gone, and a
 // letter given to another device shows another serial number. Under wine the
 // type comes from the registry and a drive whose folder went away still shows
 // a volume: there the marker is what tells.
-bool drive_still_there(const Drive& drive, const std::string& marker,
-                       const DriveIdentity& identity) {
+bool drive_still_there(const Drive& drive, const std::string& marker) {
   if (GetDriveTypeA(drive.root.c_str()) != DRIVE_REMOVABLE) return false;
-  if (identity.known) {  // a volume that could not be read before proves nothing now
-    const DriveIdentity now = identify_drive(drive);
-    if (!now.known || now.id != identity.id) return false;
+  if (drive.identity.known) {  // a volume unreadable at listing proves nothing now
+    const DriveIdentity now = volume_identity(drive.root);
+    if (!now.known || now.id != drive.identity.id) return false;
   }
   MarkerFile found;
   Drive looked = drive;
   return find_marker(&looked, marker, &found);
 }
 
-// The copy is the command interpreter's, as the printed line says, so the
-// piece ends go unused: Windows tells only whether copy succeeded, never how
-// much of the file reached the drive. copy reads the file by its name, so the
-// file is first checked to be the one held and to hold the bytes checked
-// (`bytes`, when it was read whole), and checked again afterwards: the share
-// mode keeps this system's programs from writing it, not a program on
-// another system that serves the folder.
-CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                         const std::vector<uint64_t>&, const Drive& drive) {
-  const std::string& root = drive.root;
-  CopyResult result;
-  result.acknowledged_known = true;  // nothing of the file checked reached the drive yet
-  if (!source_unchanged(source, bytes, "since it was checked", &result.error)) {
-    result.error += "; nothing was copied";
-    return result;
-  }
-  const std::string dest = root + base_name(source.name);
-  const DestinationState before = destination_state(root, dest);
-  result.acknowledged_known = false;
-  const long status = run_interpreter(copy_command_line(source.name, root), &result.error);
-  if (status < 0) return result;
-  result.destination_changed =
-      status == 0 || !same_destination(before, destination_state(root, dest));
-  if (status != 0) {
-    result.error = "copy ended with status " + std::to_string(status);
-    return result;
-  }
-  if (!source_unchanged(source, bytes, "during the copy", &result.error)) {
-    result.acknowledged_known = true;  // what reached the drive is not what was checked
-    return result;
-  }
-  if (!check_copied(source, dest, &result.error)) return result;
-  result.ok = true;
-  result.acknowledged = source.size;
-  result.acknowledged_known = true;
-  return result;
-}
-
-// A file of another size than the source is a partial image; one of the same
-// size is left, whoever wrote it.
-void discard_copy(const SourceFile& source, const Drive& drive) {
-  const std::string dest = drive.root + base_name(source.name);
-  uint64_t size;
-  if (file_size(dest, &size) && size != source.size) DeleteFileA(dest.c_str());
-}

@@ -1,0 +1,342 @@
+// The Windows copy: the file to copy checked by name and held open before
+// anything runs, and the command interpreter's own copy, checked afterwards
+// on the drive.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "drive/drives.h"
+#include "drive/win32/file_names.h"
+#include "drive/win32/system_win32.h"
+
+namespace {
+
+// The length of the path copy resolves the name to, in UTF-16 units.
+size_t full_path_length(const std::string& name) {
+  const int units = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
+  if (units <= 0) return name.size();
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, &wide[0], units);
+  const DWORD full = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  return full > 0 ? full - 1 : wide.size() - 1;
+}
+
+// The interpreter the system's own programs run: %ComSpec%, else cmd.exe in
+// the system folder.
+std::string command_interpreter() {
+  std::string path = environment_value("ComSpec");
+  if (!path.empty()) return path;
+  char folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+  return (length > 0 && length < MAX_PATH ? std::string(folder, length) : "C:\\Windows\\System32") +
+         "\\cmd.exe";
+}
+
+// A standard handle the child can inherit, or null when there is none.
+HANDLE inheritable_copy(DWORD which) {
+  const HANDLE handle = GetStdHandle(which);
+  HANDLE copy = nullptr;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return copy;
+}
+
+// Sets an environment variable for the processes started while it lives,
+// then restores the value it had (an empty one as unset).
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value)
+      : name_(name), old_(environment_value(name)) {
+    SetEnvironmentVariableA(name, value);
+  }
+  ~ScopedVariable() { SetEnvironmentVariableA(name_, old_.empty() ? nullptr : old_.c_str()); }
+
+ private:
+  const char* name_;
+  const std::string old_;
+};
+
+// Runs `command` through the interpreter with the tool's standard handles;
+// returns its exit status, or -1 with `why` set when it cannot be started.
+//   /d      no AutoRun command from the registry runs first (it could change
+//           folder or print)
+//   /v:off  no delayed expansion, which the registry can turn on by default
+//           and which would take !NAME! in a file name for a variable
+//   /c      the rest of the line is the command; it starts with "copy", so
+//           no quote is stripped from it
+long run_interpreter(const std::string& command, std::string* why) {
+  const std::string interpreter = command_interpreter();
+  std::string line = "\"" + interpreter + "\" /d /v:off /c " + command;
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inheritable_copy(STD_INPUT_HANDLE);
+  startup.hStdOutput = inheritable_copy(STD_OUTPUT_HANDLE);
+  startup.hStdError = inheritable_copy(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process;
+  BOOL started;
+  {
+    // copy asks before replacing a file of the same name unless told not to,
+    // and a question nobody answers would hold the tool. The command line
+    // stays as printed: the answer goes through copy's own variable, set for
+    // this copy only.
+    ScopedVariable answer("COPYCMD", "/Y");
+    started = CreateProcessA(interpreter.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                             nullptr, &startup, &process);
+  }
+  const DWORD start_error = GetLastError();
+  for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+    if (handle != nullptr) CloseHandle(handle);
+  }
+  if (!started) {
+    *why = "cannot run the command interpreter " + interpreter + ": " + system_message(start_error);
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 1;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hProcess);
+  return static_cast<long>(status);
+}
+
+// copy's status is not the last word: given a path it cannot handle, it says
+// so and ends with status 0 all the same. The file must be on the drive, as
+// large as the source.
+bool check_copied(const SourceFile& source, const std::string& dest, std::string* why) {
+  uint64_t size;
+  if (!file_size(dest, &size)) {
+    *why = "copy reported success but " + dest + " is not on the drive";
+    return false;
+  }
+  if (size != source.size) {
+    *why = "copy reported success but " + dest + " holds " + std::to_string(size) +
+           " bytes, expected " + std::to_string(source.size);
+    return false;
+  }
+  return true;
+}
+
+// ---- What was checked, and what the copy changed ---------------------------
+
+HANDLE held(const SourceFile& source) { return reinterpret_cast<HANDLE>(source.handle); }
+
+// Whether the name still leads to the file opened at the start: 1 yes, 0 no
+// (removed, or another file now), -1 it cannot be told (`error` says why).
+// The open asks for no access, which the held file's share mode admits.
+int name_leads_to_held_file(const SourceFile& source, DWORD* error) {
+  const HANDLE named = CreateFileA(source.name.c_str(), 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (named == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return is_missing(*error) ? 0 : -1;
+  }
+  BY_HANDLE_FILE_INFORMATION now, then;
+  int same = -1;
+  if (GetFileInformationByHandle(named, &now) &&
+      GetFileInformationByHandle(held(source), &then)) {
+    same = now.dwVolumeSerialNumber == then.dwVolumeSerialNumber &&
+           now.nFileIndexHigh == then.nFileIndexHigh && now.nFileIndexLow == then.nFileIndexLow;
+  } else {
+    *error = GetLastError();
+  }
+  CloseHandle(named);
+  return same;
+}
+
+// How the held file differs from `bytes`, the whole file as it was checked:
+// empty when it holds them; "unreadable" set when it cannot be read.
+std::string bytes_difference(const SourceFile& source, const std::vector<uint8_t>& bytes,
+                             bool* unreadable) {
+  uint8_t chunk[64 * 1024];
+  for (uint64_t offset = 0; offset < bytes.size();) {
+    const long got = read_source_at(source, offset, chunk, sizeof chunk);
+    if (got <= 0 || static_cast<uint64_t>(got) > bytes.size() - offset) {
+      *unreadable = got < 0;
+      return got < 0 ? system_message(GetLastError()) : "its size changed as it was read";
+    }
+    const size_t n = static_cast<size_t>(got);
+    if (memcmp(chunk, bytes.data() + offset, n) != 0) {
+      size_t at = 0;
+      while (chunk[at] == bytes[offset + at]) ++at;
+      return "its bytes differ from those checked at offset " + std::to_string(offset + at);
+    }
+    offset += n;
+  }
+  return "";
+}
+
+// True when the file named on the command line is still the file opened,
+// of its size and, when `bytes` holds what was checked, holding exactly that.
+// Else `why` tells what changed `since`.
+bool source_unchanged(const SourceFile& source, const std::vector<uint8_t>& bytes,
+                      const std::string& since, std::string* why) {
+  const std::string changed = "the file changed " + since + ": ";
+  DWORD error = 0;
+  const int same_file = name_leads_to_held_file(source, &error);
+  if (same_file <= 0) {
+    *why = same_file == 0 ? changed + source.name + " no longer names the file that was checked"
+                          : "the file cannot be examined again: " + system_message(error);
+    return false;
+  }
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(held(source), &size)) {
+    *why = "the file cannot be examined again: " + system_message(GetLastError());
+    return false;
+  }
+  if (static_cast<uint64_t>(size.QuadPart) != source.size) {
+    *why = changed + "it holds " + std::to_string(size.QuadPart) + " bytes, not " +
+           std::to_string(source.size);
+    return false;
+  }
+  bool unreadable = false;
+  const std::string difference = bytes_difference(source, bytes, &unreadable);
+  if (difference.empty()) return true;
+  *why = unreadable ? "the file cannot be read again: " + difference : changed + difference;
+  return false;
+}
+
+// What stands at the destination: enough to tell afterwards whether the
+// copy created, truncated or rewrote it. A path looked at and surely empty
+// (the drive's root there, the file not) is known too.
+struct DestinationState {
+  bool known = false;
+  bool exists = false;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+};
+
+DestinationState destination_state(const std::string& root, const std::string& dest) {
+  DestinationState state;
+  ZeroMemory(&state.data, sizeof state.data);
+  if (GetFileAttributesExA(dest.c_str(), GetFileExInfoStandard, &state.data)) {
+    state.known = state.exists = true;
+  } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+    state.known = GetFileAttributesA(root.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  return state;
+}
+
+bool same_time(const FILETIME& a, const FILETIME& b) {
+  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// Unchanged only when both looks saw the same: nothing, or the same file of
+// the same size, times and attributes.
+bool same_destination(const DestinationState& a, const DestinationState& b) {
+  if (!a.known || !b.known || a.exists != b.exists) return false;
+  if (!a.exists) return true;
+  return a.data.dwFileAttributes == b.data.dwFileAttributes &&
+         a.data.nFileSizeHigh == b.data.nFileSizeHigh &&
+         a.data.nFileSizeLow == b.data.nFileSizeLow &&
+         same_time(a.data.ftCreationTime, b.data.ftCreationTime) &&
+         same_time(a.data.ftLastWriteTime, b.data.ftLastWriteTime);
+}
+
+}  // namespace
+
+bool open_source(const char* name, SourceFile* source, SourceRefusal* refusal) {
+  refusal->reason = name_refusal(name, full_path_length(name), &refusal->name_shown);
+  if (!refusal->reason.empty()) return false;
+  std::string& why = refusal->reason;
+  const DWORD attributes = GetFileAttributesA(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    why = is_missing(error) ? std::string("no such file")
+                            : "it cannot be read (" + system_message(error) + ")";
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    why = "it is a folder, not a file";  // copy would take every file in it
+    return false;
+  }
+  // Held until the end with readers admitted (copy among them) and no
+  // writer: nothing on this system can change, replace or remove the file
+  // between its check and the copy. A file being written now cannot be opened.
+  const HANDLE handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    why = "it cannot be opened (" + system_message(GetLastError()) + ")";
+    return false;
+  }
+  LARGE_INTEGER size;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+    CloseHandle(handle);
+    why = "it is not a file on a disk";
+    return false;
+  }
+  source->name = name;
+  source->size = static_cast<uint64_t>(size.QuadPart);
+  source->handle = reinterpret_cast<intptr_t>(handle);
+  return true;
+}
+
+long read_source_at(const SourceFile& source, uint64_t offset, void* buffer, size_t size) {
+  OVERLAPPED at;
+  ZeroMemory(&at, sizeof at);
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  const DWORD wanted = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(source.handle), buffer, wanted, &got, &at)) {
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  }
+  return static_cast<long>(got);
+}
+
+void close_source(SourceFile* source) {
+  if (source->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(source->handle));
+  source->handle = -1;
+}
+
+// The copy is the command interpreter's, as the printed line says, so the
+// piece ends go unused: Windows tells only whether copy succeeded, never how
+// much of the file reached the drive. copy reads the file by its name, so the
+// file is first checked to be the one held and to hold the bytes checked
+// (`bytes`, when it was read whole), and checked again afterwards: the share
+// mode keeps this system's programs from writing it, not a program on
+// another system that serves the folder.
+CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
+                         const std::vector<uint64_t>&, const Drive& drive) {
+  const std::string& root = drive.root;
+  CopyResult result;
+  result.acknowledged_known = true;  // nothing of the file checked reached the drive yet
+  if (!source_unchanged(source, bytes, "since it was checked", &result.error)) {
+    result.error += "; nothing was copied";
+    return result;
+  }
+  const std::string dest = root + base_name(source.name);
+  const DestinationState before = destination_state(root, dest);
+  result.acknowledged_known = false;
+  const long status = run_interpreter(copy_command_line(source.name, root), &result.error);
+  if (status < 0) return result;
+  result.destination_changed =
+      status == 0 || !same_destination(before, destination_state(root, dest));
+  if (status != 0) {
+    result.error = "copy ended with status " + std::to_string(status);
+    return result;
+  }
+  if (!source_unchanged(source, bytes, "during the copy", &result.error)) {
+    result.acknowledged_known = true;  // what reached the drive is not what was checked
+    return result;
+  }
+  if (!check_copied(source, dest, &result.error)) return result;
+  result.ok = true;
+  result.acknowledged = source.size;
+  result.acknowledged_known = true;
+  return result;
+}
+
+// A file of another size than the source is a partial image; one of the same
+// size is left, whoever wrote it.
+void discard_copy(const SourceFile& source, const Drive& drive) {
+  const std::string dest = drive.root + base_name(source.name);
+  uint64_t size;
+  if (file_size(dest, &size) && size != source.size) DeleteFileA(dest.c_str());
+}
