@@ -131,6 +131,43 @@ TEST_F(SysfsFixture, SubdirectoryMountDoesNotStandForTheDrive) {
             (std::vector<std::string>{"/media/user/BOOT"}));
 }
 
+// The kernel writes the flag as "%d\n" of 0 or 1; anything else is not it.
+TEST(RemovableRule, TheFlagReadsOneAndTheDiskIsNotOptical) {
+  const struct {
+    const char *removable, *type, *name;
+    bool removable_drive;
+  } cases[] = {
+      {"1", "0", "sda", true},    {"1", "", "mmcblk0", true},  {"0", "0", "sda", false},
+      {"10", "0", "sda", false},  {"", "0", "sda", false},     {"1", "5", "sdb", false},
+      {"1", "4", "sr1", false},  // a WORM drive on the CD driver
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(removable_disk_rule(c.removable, c.type, c.name), c.removable_drive)
+        << c.removable << " " << c.type << " " << c.name;
+  }
+}
+
+// The listing reads the roots it is given: a captured mount table and sysfs.
+TEST_F(SysfsFixture, ListingGivesEachDriveWithItsIdentity) {
+  sys_.write("block/sda/diskseq", "42\n");
+  TempDir proc;
+  proc.write("self/mountinfo",
+             "22 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
+             "412 28 8:1 / /media/user/BOOT rw - vfat /dev/sda1 rw\n");
+  LinuxRoots at = roots();
+  at.proc = proc.path();
+  std::vector<Drive> drives;
+  ASSERT_TRUE(list_drives_at(at, &drives));
+  ASSERT_EQ(drives.size(), 1u);
+  EXPECT_EQ(drives[0].root, "/media/user/BOOT");
+  EXPECT_EQ(drives[0].mounted, Mounted::kBySystem);
+  EXPECT_TRUE(drives[0].identity.known);
+  EXPECT_EQ(drives[0].identity.id, makedev(8, 1));
+  EXPECT_EQ(drives[0].identity.generation, 42u);
+  at.proc = proc / "absent";
+  EXPECT_FALSE(list_drives_at(at, &drives));
+}
+
 // A folder as the listing gives a drive mounted there: its device number.
 Drive listed(const std::string& root) {
   Drive drive;
