@@ -153,15 +153,17 @@ bool search_pass(const Firmware& firmware, const std::string& marker, Outcome* o
   if (!find_candidates(firmware, marker, &found)) return false;
   const std::vector<size_t> chosen = choose_candidates(found.candidates);
   print_lines(found, chosen);
+  // The others are let go before the copy: only the chosen drive is written.
   for (size_t i = 0; i < found.candidates.size(); ++i) {
-    const Candidate& candidate = found.candidates[i];
-    Drive& drive = found.drives[candidate.drive];
-    if (!chosen.empty() && i == chosen.front()) {
-      *outcome = deliver(firmware, marker, candidate, &drive);
+    if (chosen.empty() || i != chosen.front()) {
+      release_drive(&found.drives[found.candidates[i].drive]);
     }
-    release_drive(&drive);
   }
-  return !chosen.empty();
+  if (chosen.empty()) return false;
+  const Candidate& candidate = found.candidates[chosen.front()];
+  *outcome = deliver(firmware, marker, candidate, &found.drives[candidate.drive]);
+  release_drive(&found.drives[candidate.drive]);
+  return true;
 }
 
 }  // namespace
