@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/drives_linux.h"
+#include "drive/linux/drives_linux.h"
 #include "drive/mountinfo.h"
 
 namespace {
@@ -67,13 +67,14 @@ int main() {
   const std::string dir = mkdtemp(dir_template);
   printf("%-10s %14s %14s\n", "entries", "median_ms", "us_per_entry");
   for (int entries : {10, 100, 1000, 10000}) {
-    const std::string sysfs = make_sysfs(dir + "/sys" + std::to_string(entries), entries / 2 + 1);
+    LinuxRoots roots;
+    roots.sys = make_sysfs(dir + "/sys" + std::to_string(entries), entries / 2 + 1);
     const std::string table = make_table(entries);
     std::vector<double> runs;
     size_t found = 0;
     for (int run = 0; run < 15; ++run) {
       const auto start = std::chrono::steady_clock::now();
-      found = removable_mount_points(parse_mountinfo(table), sysfs).size();
+      found = removable_mount_points(parse_mountinfo(table), roots).size();
       const std::chrono::duration<double, std::milli> took =
           std::chrono::steady_clock::now() - start;
       runs.push_back(took.count());

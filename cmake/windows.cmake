@@ -6,7 +6,10 @@ enable_language(RC)
 # The operating-system layer: one file per seam, one line per file.
 add_library(flashdrop_os OBJECT
   src/platform/platform_win32.cpp
-  src/drive/drives_win32.cpp
+  src/drive/win32/copy_win32.cpp
+  src/drive/win32/drives_win32.cpp
+  src/drive/win32/file_names.cpp
+  src/drive/win32/system_win32.cpp
   src/trigger/hid_pad_win32.cpp
   src/trigger/serial_port_win32.cpp
 )

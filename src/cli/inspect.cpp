@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "drive/drives.h"
+#include "drive/firmware.h"
 #include "platform/text.h"
 #include "uf2/families.h"
 #include "uf2/image.h"
@@ -19,9 +20,13 @@ constexpr uint64_t kMaxImageSize = 1ull << 30;
 
 bool read_file(const char* name, std::vector<uint8_t>* bytes, std::string* why) {
   SourceFile source;
-  if (!open_source(name, &source, why)) return false;
+  SourceRefusal refusal;
+  if (!open_source(name, &source, &refusal)) {
+    *why = refused_name(name, refusal);
+    return false;
+  }
   bool ok = source.size <= kMaxImageSize;
-  if (!ok) *why = "Refused file name " + escape_controls(name) + ": it is larger than 1 GiB";
+  if (!ok) *why = refused_name(name, {"it is larger than 1 GiB", true});
   if (ok) bytes->resize(static_cast<size_t>(source.size));
   size_t done = 0;
   while (ok && done < bytes->size()) {
@@ -32,7 +37,7 @@ bool read_file(const char* name, std::vector<uint8_t>* bytes, std::string* why) 
   uint8_t extra;
   if (ok && read_source_at(source, done, &extra, 1) != 0) ok = false;
   if (!ok && why->empty()) {
-    *why = "Refused file name " + escape_controls(name) + ": it changed or could not be read";
+    *why = refused_name(name, {"it changed or could not be read", true});
   }
   close_source(&source);
   return ok;

@@ -17,32 +17,27 @@
 
 namespace {
 
-enum ExitStatus {
-  kExitBoardHasFile = 0,
-  kExitRefused = 1,
-  kExitNoDrive = 2,
-  kExitCopyFailed = 3,
-  kExitNotTaken = 4,
-};
-
-int exit_status(SearchResult result) {
-  switch (result) {
-    case SearchResult::kCopied:
-    case SearchResult::kBoardRestarted:
-      return kExitBoardHasFile;
-    case SearchResult::kNotFound:
-      return kExitNoDrive;
-    case SearchResult::kNotTaken:
-      return kExitNotTaken;
-    case SearchResult::kCopyFailed:
-      break;
+// The exit status of each outcome.
+int exit_status(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kCopied:
+    case Outcome::kBoardRestarted:
+      return 0;  // the board has the file
+    case Outcome::kRefused:
+      return 1;
+    case Outcome::kNotFound:
+      return 2;
+    case Outcome::kCopyFailed:
+      return 3;
+    case Outcome::kNotTaken:
+      return 4;
   }
-  return kExitCopyFailed;
+  return 3;
 }
 
-int finish(int status) {
+int finish(Outcome outcome) {
   fflush(stdout);
-  return status;
+  return exit_status(outcome);
 }
 
 // One file, named once: a second operand (a wildcard that matched two files
@@ -59,7 +54,7 @@ bool one_operand(int argc, char** argv, std::string* why) {
 int main(int argc, char** argv) {
   console_init();
   if (argc <= 1) print_usage(stdout, 1);
-  if (!parse_options(argc, argv)) return finish(kExitRefused);
+  if (!parse_options(argc, argv)) return finish(Outcome::kRefused);
   if (optind < argc) input_filename = argv[optind];
   program_name = argv[0];
   if (input_filename == nullptr) {
@@ -69,13 +64,17 @@ int main(int argc, char** argv) {
   std::string why;
   if (!one_operand(argc, argv, &why)) {
     printf("%s\n", why.c_str());
-    return finish(kExitRefused);
+    return finish(Outcome::kRefused);
   }
-  if (inspect_only) return finish(inspect_file(input_filename));
+  if (inspect_only) {
+    const int status = inspect_file(input_filename);  // 0, or 1 for a refused file
+    fflush(stdout);
+    return status;
+  }
   Firmware firmware;
   if (!load_firmware(input_filename, &firmware, &why)) {
     printf("%s\n", why.c_str());
-    return finish(kExitRefused);
+    return finish(Outcome::kRefused);
   }
   // At most one bootloader-entry trigger; whatever it does, the search follows.
   if (use_serial) {
@@ -85,7 +84,7 @@ int main(int argc, char** argv) {
       send_serial_trigger();
     }
   }
-  const SearchResult result = scan_removable_drives(firmware);
+  const Outcome outcome = scan_removable_drives(firmware);
   close_source(&firmware.source);
-  return finish(exit_status(result));
+  return finish(outcome);
 }

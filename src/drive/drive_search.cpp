@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "drive/candidates.h"
 #include "drive/drives.h"
-#include "drive/verdict.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "settings/settings.h"
@@ -18,11 +18,10 @@ constexpr size_t kCurrentUf2Head = 512;
 // Bootloaders that show the running firmware as CURRENT.UF2 say in its first
 // block which family they run. Some take more than one family, so a file
 // without blocks for it is worth a note, not a refusal.
-void note_foreign_family(const Firmware& firmware, const Drive& drive) {
-  std::vector<uint8_t> head;
+void note_foreign_family(const Firmware& firmware, const Candidate& candidate) {
+  const std::vector<uint8_t>& head = candidate.current_head;
   uint32_t running;
-  if (!read_drive_file(drive, "CURRENT.UF2", kCurrentUf2Head, &head) ||
-      !block_family(head.data(), head.size(), &running) ||
+  if (!block_family(head.data(), head.size(), &running) ||
       has_blocks_for(firmware.map, running)) {
     return;
   }
@@ -31,10 +30,9 @@ void note_foreign_family(const Firmware& firmware, const Drive& drive) {
 }
 
 // Waits until the drive has left, at most kRestartWaitMs. True when it left.
-bool wait_for_drive_to_leave(const Drive& drive, const std::string& marker,
-                             const DriveIdentity& identity) {
+bool wait_for_drive_to_leave(const Drive& drive, const std::string& marker) {
   for (unsigned waited = 0;; waited += kRestartPollMs) {
-    if (!drive_still_there(drive, marker, identity)) return true;
+    if (!drive_still_there(drive, marker)) return true;
     if (waited >= kRestartWaitMs) return false;
     sleep_ms(kRestartPollMs);
   }
@@ -51,78 +49,121 @@ Delivered family_delivered(const Firmware& firmware, const CopyResult& copy) {
                                                                              : Delivered::kNo;
 }
 
-SearchResult report(Verdict verdict, const CopyResult& copy) {
-  switch (verdict) {
-    case Verdict::kCopied:
-      return SearchResult::kCopied;
-    case Verdict::kBoardRestarted:
+// The line that tells the outcome of a copy, if any.
+Outcome report(Outcome outcome, const std::string& error) {
+  switch (outcome) {
+    case Outcome::kBoardRestarted:
       printf("Board restarted\n");
-      return SearchResult::kBoardRestarted;
-    case Verdict::kNotTaken:
+      break;
+    case Outcome::kNotTaken:
       printf("Board did not take the file: it did not restart within %u s (blocks for another "
              "chip family, or not this board's image)\n",
              kRestartWaitMs / 1000);
-      return SearchResult::kNotTaken;
-    case Verdict::kCopyFailed:
+      break;
+    case Outcome::kCopyFailed:
+      printf("Copy failed: %s\n", escape_controls(error).c_str());
+      break;
+    default:
       break;
   }
-  printf("Copy failed: %s\n", escape_controls(copy.error).c_str());
-  return SearchResult::kCopyFailed;
+  return outcome;
 }
 
-// Copies the file onto the bootloader drive and tells what the board did
-// with it.
-SearchResult deliver(const Firmware& firmware, const Drive& drive, const std::string& marker,
-                     const MarkerFile& found) {
-  printf("Find: %s, size %ld\n", escape_controls(found.name).c_str(), found.size);
-  if (firmware.uf2) note_foreign_family(firmware, drive);
-  printf("%s\n", escape_controls(copy_command_line(firmware.source.name, drive.root)).c_str());
+// Copies the file onto the chosen drive, made writable, and tells what the
+// board did with it.
+Outcome deliver(const Firmware& firmware, const std::string& marker, const Candidate& candidate,
+                Drive* drive) {
+  std::string why;
+  if (!make_drive_writable(drive, &why)) return report(Outcome::kCopyFailed, why);
+  printf("Find: %s, size %ld\n", escape_controls(candidate.marker.name).c_str(),
+         candidate.marker.size);
+  if (firmware.uf2) note_foreign_family(firmware, candidate);
+  printf("%s\n", escape_controls(copy_command_line(firmware.source.name, drive->root)).c_str());
   fflush(stdout);  // the copy may print too; keep the order
-  const DriveIdentity identity = identify_drive(drive);
   const CopyResult copy =
-      copy_to_drive(firmware.source, firmware.bytes, piece_ends(firmware), drive);
+      copy_to_drive(firmware.source, firmware.bytes, piece_ends(firmware), *drive);
   CopyObservation seen;
   seen.uf2 = firmware.uf2;
   seen.copy_ok = copy.ok;
   seen.destination_changed = copy.destination_changed;
   seen.family_delivered = family_delivered(firmware, copy);
   if (restart_expected(seen)) {
-    seen.drive_gone = wait_for_drive_to_leave(drive, marker, identity);
+    seen.drive_gone = wait_for_drive_to_leave(*drive, marker);
   } else if (!copy.ok) {
-    seen.drive_gone = !drive_still_there(drive, marker, identity);
+    seen.drive_gone = !drive_still_there(*drive, marker);
   }
+  const Verdict verdict = decide_verdict(seen);
   // Leave no truncated image behind, and nothing else than what this run wrote.
-  if (discard_wanted(seen)) discard_copy(firmware.source, drive);
-  return report(decide_verdict(seen), copy);
+  if (verdict.discard) discard_copy(firmware.source, *drive);
+  return report(verdict.outcome, copy.error);
 }
 
-// One look at every removable drive. Returns true, with `result` set, once a
-// drive with the marker was found and the copy attempted.
-bool search_pass(const Firmware& firmware, const std::string& marker, SearchResult* result) {
+// What one pass found: the drives it listed, the lines each gave, and the
+// candidates among them. Drives without the marker are released at once.
+struct Findings {
   std::vector<Drive> drives;
-  if (!list_removable_drives(&drives)) return false;
-  for (Drive& drive : drives) {
-    std::string message;
-    if (!attach_drive(&drive, &message)) {
-      if (!message.empty()) printf("%s\n", message.c_str());
-      continue;
-    }
-    printf("Removable Disk %s\n", escape_controls(drive.root).c_str());
-    MarkerFile found;
-    bool delivered = false;
-    if (find_marker(&drive, marker, &found)) {
-      if (make_drive_writable(&drive, &message)) {
-        *result = deliver(firmware, drive, marker, found);
-      } else {
-        printf("Copy failed: %s\n", escape_controls(message).c_str());
-        *result = SearchResult::kCopyFailed;
-      }
-      delivered = true;
-    }
-    release_drive(&drive);
-    if (delivered) return true;
+  std::vector<std::vector<std::string>> lines;  // per drive
+  std::vector<Candidate> candidates;
+};
+
+void look_at(const Firmware& firmware, const std::string& marker, size_t index,
+             Findings* found) {
+  Drive& drive = found->drives[index];
+  std::vector<std::string>& lines = found->lines[index];
+  std::string message;
+  if (!attach_drive(&drive, &message)) {
+    if (!message.empty()) lines.push_back(message);
+    return;
   }
-  return false;
+  lines.push_back("Removable Disk " + escape_controls(drive.root));
+  Candidate candidate;
+  candidate.drive = index;
+  if (!find_marker(&drive, marker, &candidate.marker)) {
+    release_drive(&drive);
+    return;
+  }
+  if (firmware.uf2 &&
+      !read_drive_file(drive, "CURRENT.UF2", kCurrentUf2Head, &candidate.current_head)) {
+    candidate.current_head.clear();
+  }
+  found->candidates.push_back(candidate);
+}
+
+bool find_candidates(const Firmware& firmware, const std::string& marker, Findings* found) {
+  if (!list_removable_drives(&found->drives)) return false;
+  found->lines.assign(found->drives.size(), {});
+  for (size_t i = 0; i < found->drives.size(); ++i) look_at(firmware, marker, i, found);
+  return true;
+}
+
+// The lines of the drives up to the last one chosen; of every drive when
+// none was.
+void print_lines(const Findings& found, const std::vector<size_t>& chosen) {
+  size_t end = found.lines.size();
+  if (!chosen.empty()) end = found.candidates[chosen.back()].drive + 1;
+  for (size_t i = 0; i < end; ++i) {
+    for (const std::string& line : found.lines[i]) printf("%s\n", line.c_str());
+  }
+}
+
+// One look at every removable drive. Returns true, with `outcome` set, once a
+// drive with the marker was chosen and the copy attempted.
+bool search_pass(const Firmware& firmware, const std::string& marker, Outcome* outcome) {
+  Findings found;
+  if (!find_candidates(firmware, marker, &found)) return false;
+  const std::vector<size_t> chosen = choose_candidates(found.candidates);
+  print_lines(found, chosen);
+  // The others are let go before the copy: only the chosen drive is written.
+  for (size_t i = 0; i < found.candidates.size(); ++i) {
+    if (chosen.empty() || i != chosen.front()) {
+      release_drive(&found.drives[found.candidates[i].drive]);
+    }
+  }
+  if (chosen.empty()) return false;
+  const Candidate& candidate = found.candidates[chosen.front()];
+  *outcome = deliver(firmware, marker, candidate, &found.drives[candidate.drive]);
+  release_drive(&found.drives[candidate.drive]);
+  return true;
 }
 
 }  // namespace
@@ -134,11 +175,11 @@ std::string marker_name(uint32_t family) {
   return name;
 }
 
-SearchResult scan_removable_drives(const Firmware& firmware) {
+Outcome scan_removable_drives(const Firmware& firmware) {
   const std::string marker = marker_name(family_id);
   for (;;) {
-    SearchResult result;
-    if (search_pass(firmware, marker, &result)) return result;
+    Outcome outcome;
+    if (search_pass(firmware, marker, &outcome)) return outcome;
     if (times > 0) {
       --times;
       pause_ms(kPassPauseMs);
@@ -149,5 +190,5 @@ SearchResult scan_removable_drives(const Firmware& firmware) {
     if (times == 0) break;
   }
   printf("No bootloader drive found\n");
-  return SearchResult::kNotFound;
+  return Outcome::kNotFound;
 }

@@ -6,14 +6,7 @@
 #include <string>
 
 #include "drive/firmware.h"
-
-enum class SearchResult {
-  kCopied,          // the file was copied onto a bootloader drive
-  kBoardRestarted,  // a UF2 file: the board took it and restarted
-  kNotTaken,        // a UF2 file written whole, but the board did not restart
-  kCopyFailed,      // a bootloader drive was found but the copy failed
-  kNotFound,        // the passes ran out without a bootloader drive
-};
+#include "drive/verdict.h"
 
 // How long the board is given to restart after a UF2 file, in milliseconds.
 constexpr unsigned kRestartWaitMs = 5000;
@@ -22,8 +15,9 @@ constexpr unsigned kRestartWaitMs = 5000;
 std::string marker_name(uint32_t family);
 
 // Searches the removable drives for the marker, up to `times` passes 500 ms
-// apart (counting `times` down), copies `firmware` onto the first drive that
-// has it, and tells what the board did with it.
-SearchResult scan_removable_drives(const Firmware& firmware);
+// apart (counting `times` down), copies `firmware` onto the drive chosen
+// among those that have it, and tells what the board did with it: kCopied,
+// kBoardRestarted, kNotTaken, kCopyFailed or kNotFound.
+Outcome scan_removable_drives(const Firmware& firmware);
 
 #endif  // FLASHDROP_DRIVE_DRIVE_SEARCH_H_

@@ -1,7 +1,8 @@
 // The operating-system layer under the drive search: the file to copy, which
 // drives are removable, whether one carries the bootloader's marker, the copy,
 // and whether the drive is still there afterwards. One implementation per OS
-// (drives_linux.cpp, drives_win32.cpp).
+// (drive/linux/, drive/win32/). The layer returns reasons; the lines the user
+// reads are composed by the portable code.
 #ifndef FLASHDROP_DRIVE_DRIVES_H_
 #define FLASHDROP_DRIVE_DRIVES_H_
 
@@ -17,12 +18,18 @@ struct SourceFile {
   intptr_t handle = -1;  // the OS's open file, until close_source
 };
 
+// Why a file cannot be copied: the reason, and whether the line may show the
+// name (not when the name itself cannot stand on a line).
+struct SourceRefusal {
+  std::string reason;
+  bool name_shown = true;
+};
+
 // Opens `name` for reading, after checking that it is a regular file that can
 // be handed to the copy (not a folder, FIFO, terminal or device; on Windows no
 // wildcard, reserved device name or character the command line cannot
-// carry). On refusal returns false with `why` set to one line starting
-// "Refused file name".
-bool open_source(const char* name, SourceFile* source, std::string* why);
+// carry). On refusal returns false with `refusal` set.
+bool open_source(const char* name, SourceFile* source, SourceRefusal* refusal);
 
 // Reads up to `size` bytes at `offset`. Returns the count read (0 at the end)
 // or -1 on failure.
@@ -30,13 +37,31 @@ long read_source_at(const SourceFile& source, uint64_t offset, void* buffer, siz
 
 void close_source(SourceFile* source);
 
+// Which drive stands at a root, as the listing found it: Linux, its block
+// device (a dev_t) and its disk's sequence number, so that a new disk that
+// reuses the device number counts as another; Windows, its volume serial
+// number.
+struct DriveIdentity {
+  uint64_t id = 0;
+  uint64_t generation = 0;  // Linux: the disk sequence; 0 when the kernel has none
+  bool known = false;
+};
+
+// How a drive is mounted. Windows mounts every drive itself.
+enum class Mounted {
+  kBySystem,  // mounted when listed (by the desktop, fstab, an automounter)
+  kNot,       // Linux: a block device nobody mounted, until attach_drive
+  kByUdisks,  // Linux: attach_drive mounted it through UDisks2
+  kByTool,    // Linux: attach_drive mounted it with mount(2)
+};
+
 // A removable drive as the listing and the attach found it. Everything done
 // with a drive goes through this value, never through its path looked up again.
 struct Drive {
   std::string root;    // Windows: "E:\"; Linux: the mount point (set by attach_drive)
-  std::string device;  // Linux: a block device nobody mounted; empty for a mounted drive
-  bool attached_here = false;  // attach_drive mounted it; release_drive unmounts it
-  uint64_t number = 0;         // Linux: the block device (major:minor) the listing found
+  std::string device;  // Linux: the block device node of a drive nobody mounted
+  Mounted mounted = Mounted::kBySystem;  // release_drive undoes kByUdisks and kByTool
+  DriveIdentity identity;                // taken by the listing
   // Linux: the root directory, opened by find_marker once it found the marker
   // on the listed device; closed by release_drive. -1 until then.
   intptr_t root_handle = -1;
@@ -48,10 +73,12 @@ bool list_removable_drives(std::vector<Drive>* drives);
 
 // Makes the drive's root directory readable. A mounted drive needs nothing;
 // one nobody mounted is mounted read-only. Returns false when it cannot be
-// reached, with `message` set to a line to print, or empty.
+// reached, with `message` set to a line to print (said once per drive), or
+// empty.
 bool attach_drive(Drive* drive, std::string* message);
 
-// Makes a drive that attach_drive mounted read-only writable.
+// Makes a drive that attach_drive mounted read-only writable; false with
+// `why` set to the reason otherwise.
 bool make_drive_writable(Drive* drive, std::string* why);
 
 // Undoes attach_drive and find_marker, leaving nothing behind.
@@ -72,21 +99,10 @@ bool find_marker(Drive* drive, const std::string& marker, MarkerFile* found);
 bool read_drive_file(const Drive& drive, const std::string& name, size_t size,
                      std::vector<uint8_t>* bytes);
 
-// Which drive stands at a root: Linux, its block device; Windows, its volume
-// serial number.
-struct DriveIdentity {
-  uint64_t id = 0;
-  uint64_t generation = 0;  // Linux: the disk's sequence number, so a new disk
-                            // that reuses the device number counts as another
-  bool known = false;
-};
-DriveIdentity identify_drive(const Drive& drive);
-
-// True while the drive identified by `identity` is still there and still
-// carries `marker`: false once the board left (it restarted, or the cable
-// was pulled).
-bool drive_still_there(const Drive& drive, const std::string& marker,
-                       const DriveIdentity& identity);
+// True while the drive, as its listing identified it, is still there and
+// still carries `marker`: false once the board left (it restarted, or the
+// cable was pulled).
+bool drive_still_there(const Drive& drive, const std::string& marker);
 
 // What a copy achieved.
 struct CopyResult {

@@ -53,13 +53,22 @@ bool read_and_check(Firmware* firmware, std::string* why) {
 
 }  // namespace
 
+std::string refused_name(const std::string& name, const SourceRefusal& refusal) {
+  if (!refusal.name_shown) return "Refused file name: " + refusal.reason;
+  return "Refused file name " + escape_controls(name) + ": " + refusal.reason;
+}
+
 bool load_firmware(const char* name, Firmware* firmware, std::string* why) {
-  if (!open_source(name, &firmware->source, why)) return false;
+  SourceRefusal refusal;
+  if (!open_source(name, &firmware->source, &refusal)) {
+    *why = refused_name(name, refusal);
+    return false;
+  }
   uint8_t head[kUf2BlockSize];
   const SourceFile& source = firmware->source;
   const size_t head_size = static_cast<size_t>(std::min<uint64_t>(source.size, sizeof head));
   if (!read_exactly(source, 0, head, head_size)) {
-    *why = "Refused file name " + escape_controls(source.name) + ": it cannot be read";
+    *why = refused_name(source.name, {"it cannot be read", true});
     return false;
   }
   // A damaged first block makes a UF2 file too: copied unchecked, it would

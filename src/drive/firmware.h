@@ -16,6 +16,10 @@ struct Firmware {
   Uf2Map map;
 };
 
+// The line that refuses the file `name` for `refusal`: "Refused file name
+// NAME: REASON", the name escaped, or without the name.
+std::string refused_name(const std::string& name, const SourceRefusal& refusal);
+
 // Opens the file; a file that starts with a UF2 block, sound or damaged, is
 // read whole (when its size allows) and checked. Returns false with `why` set
 // to one line ("Refused file name ...", "Refused UF2 file ...") when it must

@@ -7,16 +7,22 @@ bool restart_expected(const CopyObservation& seen) {
          (seen.copy_ok || seen.family_delivered != Delivered::kNo);
 }
 
-Verdict decide_verdict(const CopyObservation& seen) {
-  if (!seen.uf2) return seen.copy_ok ? Verdict::kCopied : Verdict::kCopyFailed;
-  if (!restart_expected(seen)) return Verdict::kCopyFailed;
-  if (seen.drive_gone) return Verdict::kBoardRestarted;
+namespace {
+
+Outcome outcome_of(const CopyObservation& seen) {
+  if (!seen.uf2) return seen.copy_ok ? Outcome::kCopied : Outcome::kCopyFailed;
+  if (!restart_expected(seen)) return Outcome::kCopyFailed;
+  if (seen.drive_gone) return Outcome::kBoardRestarted;
   // The drive stayed: a clean copy the board ignored, or an error the board
   // did not cause.
-  return seen.copy_ok ? Verdict::kNotTaken : Verdict::kCopyFailed;
+  return seen.copy_ok ? Outcome::kNotTaken : Outcome::kCopyFailed;
 }
 
-bool discard_wanted(const CopyObservation& seen) {
-  return decide_verdict(seen) == Verdict::kCopyFailed && seen.destination_changed &&
-         !seen.drive_gone && seen.family_delivered == Delivered::kNo;
+}  // namespace
+
+Verdict decide_verdict(const CopyObservation& seen) {
+  const Outcome outcome = outcome_of(seen);
+  const bool discard = outcome == Outcome::kCopyFailed && seen.destination_changed &&
+                       !seen.drive_gone && seen.family_delivered == Delivered::kNo;
+  return {outcome, discard};
 }

@@ -7,11 +7,15 @@
 #ifndef FLASHDROP_DRIVE_VERDICT_H_
 #define FLASHDROP_DRIVE_VERDICT_H_
 
-enum class Verdict {
+// What a run came to, from the verdict on the copy to the exit status (which
+// main alone derives from it).
+enum class Outcome {
   kCopied,          // not a UF2 file: the copy succeeded and was flushed
   kBoardRestarted,  // a UF2 file, and the board restarted with it
   kNotTaken,        // a UF2 file written whole, and the board did not restart
   kCopyFailed,      // not every byte the board needed reached it
+  kNotFound,        // the passes ran out without a bootloader drive
+  kRefused,         // a usage error, or input refused before anything ran
 };
 
 // Whether every block of some family of the UF2 file reached the drive.
@@ -29,12 +33,15 @@ struct CopyObservation {
 // watching until it leaves.
 bool restart_expected(const CopyObservation& seen);
 
-Verdict decide_verdict(const CopyObservation& seen);
+struct Verdict {
+  Outcome outcome;  // kCopied, kBoardRestarted, kNotTaken or kCopyFailed
+  // What a failed copy left on the drive is to be removed: a file this run
+  // created or truncated, on a drive still there, that cannot hold the
+  // board's image. A file the copy never opened for writing is never
+  // removed, nor one the board may have taken.
+  bool discard;
+};
 
-// True when what a failed copy left on the drive is to be removed: a file
-// this run created or truncated, on a drive still there, that cannot hold
-// the board's image. A file the copy never opened for writing is never
-// removed, nor one the board may have taken.
-bool discard_wanted(const CopyObservation& seen);
+Verdict decide_verdict(const CopyObservation& seen);
 
 #endif  // FLASHDROP_DRIVE_VERDICT_H_

@@ -1,5 +1,5 @@
 // Thin operating-system calls used by the portable logic. One implementation
-// per OS (platform_posix.cpp, platform_win32.cpp); tests link fakes instead.
+// per OS (platform_linux.cpp, platform_win32.cpp); tests link fakes instead.
 #ifndef FLASHDROP_PLATFORM_PLATFORM_H_
 #define FLASHDROP_PLATFORM_PLATFORM_H_
 

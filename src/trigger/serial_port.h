@@ -1,5 +1,5 @@
 // The serial port seam: open one port, write to it, close it. One file per OS
-// (serial_port_posix.cpp, serial_port_win32.cpp); the handle of the open port,
+// (serial_port_linux.cpp, serial_port_win32.cpp); the handle of the open port,
 // hSerial, lives in that file. Nothing here prints: the trigger reports.
 #ifndef FLASHDROP_TRIGGER_SERIAL_PORT_H_
 #define FLASHDROP_TRIGGER_SERIAL_PORT_H_

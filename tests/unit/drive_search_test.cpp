@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "drive/candidates.h"
 #include "fakes/fake_drives.h"
 #include "fakes/fake_platform.h"
 #include "settings/settings.h"
@@ -42,7 +44,7 @@ class DriveSearchTest : public ::testing::Test {
 
   Firmware firmware_;
 
-  SearchResult result_ = SearchResult::kCopied;
+  Outcome result_ = Outcome::kCopied;
 };
 
 const FakeDrive kPlainStick = {"D:\\", {{"photo.jpg", 10}}};
@@ -56,7 +58,7 @@ TEST_F(DriveSearchTest, MarkerNameFollowsTheFamilyId) {
 
 TEST_F(DriveSearchTest, NoDriveAndNoTimesIsOnePassWithoutPause) {
   EXPECT_EQ(search(), "No bootloader drive found\n");
-  EXPECT_EQ(result_, SearchResult::kNotFound);
+  EXPECT_EQ(result_, Outcome::kNotFound);
   EXPECT_EQ(fake_drives::passes_listed(), 1);
   EXPECT_TRUE(fake_clock::sleeps().empty());
 }
@@ -89,12 +91,82 @@ TEST_F(DriveSearchTest, FirstDriveWithTheMarkerGetsTheFileAndEndsTheSearch) {
             "Removable Disk E:\\\n"
             "Find: INFO_UF2.TXT, size 123\n"
             "copy \"fw.uf2\" E:\\\n");
-  EXPECT_EQ(result_, SearchResult::kCopied);
+  EXPECT_EQ(result_, Outcome::kCopied);
   ASSERT_EQ(fake_drives::copies().size(), 1u);
   EXPECT_EQ(fake_drives::copies()[0].root, "E:\\");
   EXPECT_EQ(fake_drives::copies()[0].source, "fw.uf2");
   EXPECT_TRUE(fake_clock::sleeps().empty());
   EXPECT_EQ(times, 5);
+}
+
+TEST(ChooseCandidates, TheFirstCandidateIsFlashed) {
+  const auto candidates = [](size_t count) {
+    std::vector<Candidate> list(count);
+    for (size_t i = 0; i < count; ++i) list[i].drive = 2 * i + 1;
+    return list;
+  };
+  const struct {
+    size_t count;
+    std::vector<size_t> chosen;
+  } cases[] = {{0, {}}, {1, {0}}, {3, {0}}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(choose_candidates(candidates(c.count)), c.chosen) << c.count << " candidates";
+  }
+}
+
+// Every drive with the marker is a candidate, each one attached is released,
+// and only the chosen one is made writable and gets the file. The lines stop
+// at the chosen drive, as they did when the search stopped there.
+TEST_F(DriveSearchTest, OnlyTheChosenCandidateIsMadeWritableAndEveryAttachedDriveIsReleased) {
+  FakeDrive gone = {"H:\\", {{"INFO_UF2.TXT", 9}}};
+  gone.attach_fails = true;
+  gone.attach_message = "Cannot mount /dev/sdh: Input/output error";
+  const FakeDrive second = {"F:\\", {{"INFO_UF2.TXT", 7}}};
+  fake_drives::script({{false, {kPlainStick, kBootloader, second, gone, kPlainStick}}});
+  EXPECT_EQ(search(),
+            "Removable Disk D:\\\n"
+            "Removable Disk E:\\\n"
+            "Find: INFO_UF2.TXT, size 123\n"
+            "copy \"fw.uf2\" E:\\\n");
+  EXPECT_EQ(fake_drives::made_writable(), std::vector<std::string>{"E:\\"});
+  ASSERT_EQ(fake_drives::copies().size(), 1u);
+  EXPECT_EQ(fake_drives::copies()[0].root, "E:\\");
+  std::vector<std::string> attached = fake_drives::attached();
+  std::vector<std::string> released = fake_drives::released();
+  std::sort(attached.begin(), attached.end());
+  std::sort(released.begin(), released.end());
+  EXPECT_EQ(attached, (std::vector<std::string>{"D:\\", "D:\\", "E:\\", "F:\\"}));
+  EXPECT_EQ(released, attached);
+}
+
+TEST_F(DriveSearchTest, ADriveThatCannotBeAttachedSaysWhyOrNothing) {
+  FakeDrive refused = {"", {}};
+  refused.attach_fails = true;
+  refused.attach_message = "Not allowed to mount /dev/sdb through UDisks2 (no)";
+  FakeDrive silent = {"G:\\", {{"INFO_UF2.TXT", 1}}};
+  silent.attach_fails = true;  // left to the desktop for now: nothing to say
+  fake_drives::script({{false, {refused, silent, kBootloader}}});
+  EXPECT_EQ(search(),
+            "Not allowed to mount /dev/sdb through UDisks2 (no)\n"
+            "Removable Disk E:\\\n"
+            "Find: INFO_UF2.TXT, size 123\n"
+            "copy \"fw.uf2\" E:\\\n");
+  EXPECT_EQ(fake_drives::released(), std::vector<std::string>{"E:\\"});
+}
+
+TEST_F(DriveSearchTest, ADriveThatCannotBeMadeWritableIsACopyFailureWithoutACopy) {
+  FakeDrive read_only = kBootloader;
+  read_only.writable_fails = true;
+  read_only.writable_reason = "cannot mount /dev/sdb1 writable: Read-only file system";
+  fake_drives::script({{false, {read_only}}});
+  times = 3;
+  EXPECT_EQ(search(),
+            "Removable Disk E:\\\n"
+            "Copy failed: cannot mount /dev/sdb1 writable: Read-only file system\n");
+  EXPECT_EQ(result_, Outcome::kCopyFailed);
+  EXPECT_TRUE(fake_drives::copies().empty());
+  EXPECT_EQ(fake_drives::passes_listed(), 1);
+  EXPECT_EQ(fake_drives::released(), std::vector<std::string>{"E:\\"});
 }
 
 TEST_F(DriveSearchTest, MarkerIsPrintedAsStoredOnTheDrive) {
@@ -138,7 +210,7 @@ TEST_F(DriveSearchTest, NegativeTimesSearchesUntilFoundWithPausesAndNoCountdown)
   fake_drives::script(passes);
   const std::string out = search();
   EXPECT_EQ(out.find("times:"), std::string::npos);
-  EXPECT_EQ(result_, SearchResult::kCopied);
+  EXPECT_EQ(result_, Outcome::kCopied);
   EXPECT_EQ(fake_drives::passes_listed(), 31);
   EXPECT_EQ(fake_clock::sleeps(), std::vector<unsigned>(30, 500));
   EXPECT_EQ(times, -1);
@@ -156,7 +228,7 @@ TEST_F(DriveSearchTest, FailedCopyIsReportedAndEndsTheSearch) {
             "Find: INFO_UF2.TXT, size 123\n"
             "copy \"fw.uf2\" E:\\\n"
             "Copy failed: cannot write E:\\fw.uf2: No space left on device\n");
-  EXPECT_EQ(result_, SearchResult::kCopyFailed);
+  EXPECT_EQ(result_, Outcome::kCopyFailed);
   EXPECT_EQ(fake_drives::copies().size(), 1u);
   EXPECT_EQ(fake_drives::passes_listed(), 1);
   // Not a UF2 file: nothing to wait for, and the partial copy is removed.
@@ -211,7 +283,7 @@ TEST_F(DriveSearchTest, BoardThatRestartsAfterTheCopyHasTheFile) {
   fake_drives::script({{false, {kUf2Board}}});
   fake_drives::leave_after_looks(3);
   EXPECT_EQ(search(), std::string(kFoundOnBoard) + "Board restarted\n");
-  EXPECT_EQ(result_, SearchResult::kBoardRestarted);
+  EXPECT_EQ(result_, Outcome::kBoardRestarted);
   EXPECT_EQ(fake_clock::sleeps(), std::vector<unsigned>(3, 50));
   ASSERT_EQ(fake_drives::copies().size(), 1u);
   // The bytes checked are the bytes copied; pieces end where each family does.
@@ -230,7 +302,7 @@ TEST_F(DriveSearchTest, BoardThatNeverRestartsDidNotTakeTheFile) {
             "copy \"fw.uf2\" E:\\\n"
             "Board did not take the file: it did not restart within 5 s (blocks for another "
             "chip family, or not this board's image)\n");
-  EXPECT_EQ(result_, SearchResult::kNotTaken);
+  EXPECT_EQ(result_, Outcome::kNotTaken);
   unsigned waited = 0;
   for (unsigned ms : fake_clock::sleeps()) waited += ms;
   EXPECT_EQ(waited, kRestartWaitMs);
@@ -240,14 +312,14 @@ TEST_F(DriveSearchTest, BoardThatNeverRestartsDidNotTakeTheFile) {
 TEST_F(DriveSearchTest, ErrorAfterTheBoardsLastBlockIsARestartOnlyWhenTheDriveLeft) {
   copy_fails_onto_board(4 * 512, "cannot flush E:\\fw.uf2: No such device", 0);
   EXPECT_EQ(search(), std::string(kFoundOnBoard) + "Board restarted\n");
-  EXPECT_EQ(result_, SearchResult::kBoardRestarted);
+  EXPECT_EQ(result_, Outcome::kBoardRestarted);
   EXPECT_TRUE(fake_drives::discarded().empty());
 
   // The board restarted on its last block before acknowledging that write.
   SetUp();
   copy_fails_onto_board(3 * 512, "cannot write E:\\fw.uf2: No such device", 0);
   EXPECT_EQ(search(), std::string(kFoundOnBoard) + "Board restarted\n");
-  EXPECT_EQ(result_, SearchResult::kBoardRestarted);
+  EXPECT_EQ(result_, Outcome::kBoardRestarted);
 
   // The same error with the drive still there after the wait: the board may
   // hold the file, so nothing is removed.
@@ -255,7 +327,7 @@ TEST_F(DriveSearchTest, ErrorAfterTheBoardsLastBlockIsARestartOnlyWhenTheDriveLe
   copy_fails_onto_board(6 * 512, "cannot flush E:\\fw.uf2: Input/output error", -1);
   EXPECT_EQ(search(), std::string(kFoundOnBoard) +
                           "Copy failed: cannot flush E:\\fw.uf2: Input/output error\n");
-  EXPECT_EQ(result_, SearchResult::kCopyFailed);
+  EXPECT_EQ(result_, Outcome::kCopyFailed);
   EXPECT_TRUE(fake_drives::discarded().empty());
 }
 
@@ -263,7 +335,7 @@ TEST_F(DriveSearchTest, DrivePulledBeforeTheLastBlockIsACopyFailure) {
   copy_fails_onto_board(2 * 512, "cannot write E:\\fw.uf2: No such device", 0);
   EXPECT_EQ(search(), std::string(kFoundOnBoard) +
                           "Copy failed: cannot write E:\\fw.uf2: No such device\n");
-  EXPECT_EQ(result_, SearchResult::kCopyFailed);
+  EXPECT_EQ(result_, Outcome::kCopyFailed);
   EXPECT_TRUE(fake_clock::sleeps().empty());
   EXPECT_TRUE(fake_drives::discarded().empty());  // nothing left to remove it from
 }
@@ -291,7 +363,7 @@ TEST_F(DriveSearchTest, CopyThatWroteNothingFailsAndRemovesNothing) {
     fake_drives::leave_after_looks(c.looks);
     EXPECT_EQ(search(), std::string(kFoundOnBoard) +
                             "Copy failed: E:\\fw.uf2 is not a regular file on the drive\n");
-    EXPECT_EQ(result_, SearchResult::kCopyFailed);
+    EXPECT_EQ(result_, Outcome::kCopyFailed);
     EXPECT_TRUE(fake_drives::discarded().empty());
     EXPECT_TRUE(fake_clock::sleeps().empty());  // no watch for a restart
   }

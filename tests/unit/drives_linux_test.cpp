@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "drive/drives.h"
-#include "drive/drives_linux.h"
+#include "drive/linux/block_linux.h"
+#include "drive/linux/drives_linux.h"
 #include "drive/mountinfo.h"
 #include "temp_dir.h"
 
@@ -87,18 +88,24 @@ class SysfsFixture : public ::testing::Test {
     sys_.symlink("../../" + dir, "dev/block/" + dev);
   }
 
+  LinuxRoots roots() const {
+    LinuxRoots roots;
+    roots.sys = sys_.path();
+    return roots;
+  }
+
   TempDir sys_;
 };
 
 TEST_F(SysfsFixture, RemovableIsReadFromTheDiskOfAPartition) {
-  EXPECT_TRUE(is_removable_block_device(sys_.path(), 8, 0));
-  EXPECT_TRUE(is_removable_block_device(sys_.path(), 8, 1));
-  EXPECT_TRUE(is_removable_block_device(sys_.path(), 8, 16));
-  EXPECT_FALSE(is_removable_block_device(sys_.path(), 8, 33));
-  EXPECT_FALSE(is_removable_block_device(sys_.path(), 259, 2));
-  EXPECT_FALSE(is_removable_block_device(sys_.path(), 0, 25));  // tmpfs
-  EXPECT_FALSE(is_removable_block_device(sys_.path(), 7, 3));   // not in the tree
-  EXPECT_FALSE(is_removable_block_device(sys_.path(), 11, 0));  // optical
+  EXPECT_TRUE(is_removable_block_device(roots(), 8, 0));
+  EXPECT_TRUE(is_removable_block_device(roots(), 8, 1));
+  EXPECT_TRUE(is_removable_block_device(roots(), 8, 16));
+  EXPECT_FALSE(is_removable_block_device(roots(), 8, 33));
+  EXPECT_FALSE(is_removable_block_device(roots(), 259, 2));
+  EXPECT_FALSE(is_removable_block_device(roots(), 0, 25));  // tmpfs
+  EXPECT_FALSE(is_removable_block_device(roots(), 7, 3));   // not in the tree
+  EXPECT_FALSE(is_removable_block_device(roots(), 11, 0));  // optical
 }
 
 std::vector<std::string> mount_points(const std::vector<MountEntry>& entries) {
@@ -109,7 +116,7 @@ std::vector<std::string> mount_points(const std::vector<MountEntry>& entries) {
 
 TEST_F(SysfsFixture, RemovableMountPointsKeepTableOrderAndListEachDeviceOnce) {
   const std::vector<MountEntry> points =
-      removable_mount_points(parse_mountinfo(fixture("mountinfo-desktop.txt")), sys_.path());
+      removable_mount_points(parse_mountinfo(fixture("mountinfo-desktop.txt")), roots());
   EXPECT_EQ(mount_points(points),
             (std::vector<std::string>{"/media/user/BOOT", "/media/user/MY BOOT\\DRIVE"}));
   EXPECT_EQ(points[0].major, 8u);  // the device the drive is checked against
@@ -120,8 +127,45 @@ TEST_F(SysfsFixture, SubdirectoryMountDoesNotStandForTheDrive) {
   const std::vector<MountEntry> table = parse_mountinfo(
       "421 22 8:1 /firmware /mnt/sub rw - vfat /dev/sda1 rw\n"
       "412 28 8:1 / /media/user/BOOT rw - vfat /dev/sda1 rw\n");
-  EXPECT_EQ(mount_points(removable_mount_points(table, sys_.path())),
+  EXPECT_EQ(mount_points(removable_mount_points(table, roots())),
             (std::vector<std::string>{"/media/user/BOOT"}));
+}
+
+// The kernel writes the flag as "%d\n" of 0 or 1; anything else is not it.
+TEST(RemovableRule, TheFlagReadsOneAndTheDiskIsNotOptical) {
+  const struct {
+    const char *removable, *type, *name;
+    bool removable_drive;
+  } cases[] = {
+      {"1", "0", "sda", true},    {"1", "", "mmcblk0", true},  {"0", "0", "sda", false},
+      {"10", "0", "sda", false},  {"", "0", "sda", false},     {"1", "5", "sdb", false},
+      {"1", "4", "sr1", false},  // a WORM drive on the CD driver
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(removable_disk_rule(c.removable, c.type, c.name), c.removable_drive)
+        << c.removable << " " << c.type << " " << c.name;
+  }
+}
+
+// The listing reads the roots it is given: a captured mount table and sysfs.
+TEST_F(SysfsFixture, ListingGivesEachDriveWithItsIdentity) {
+  sys_.write("block/sda/diskseq", "42\n");
+  TempDir proc;
+  proc.write("self/mountinfo",
+             "22 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
+             "412 28 8:1 / /media/user/BOOT rw - vfat /dev/sda1 rw\n");
+  LinuxRoots at = roots();
+  at.proc = proc.path();
+  std::vector<Drive> drives;
+  ASSERT_TRUE(list_drives_at(at, &drives));
+  ASSERT_EQ(drives.size(), 1u);
+  EXPECT_EQ(drives[0].root, "/media/user/BOOT");
+  EXPECT_EQ(drives[0].mounted, Mounted::kBySystem);
+  EXPECT_TRUE(drives[0].identity.known);
+  EXPECT_EQ(drives[0].identity.id, makedev(8, 1));
+  EXPECT_EQ(drives[0].identity.generation, 42u);
+  at.proc = proc / "absent";
+  EXPECT_FALSE(list_drives_at(at, &drives));
 }
 
 // A folder as the listing gives a drive mounted there: its device number.
@@ -129,7 +173,7 @@ Drive listed(const std::string& root) {
   Drive drive;
   drive.root = root;
   struct stat st;
-  if (stat(root.c_str(), &st) == 0) drive.number = st.st_dev;
+  if (stat(root.c_str(), &st) == 0) drive.identity.id = st.st_dev;
   return drive;
 }
 
@@ -177,10 +221,10 @@ std::string pattern_bytes(size_t size) {
 CopyResult copy(const std::string& source, const std::string& drive,
                 const std::vector<uint8_t>& loaded = {}, const std::vector<uint64_t>& ends = {}) {
   SourceFile file;
-  std::string why;
-  if (!open_source(source.c_str(), &file, &why)) {
+  SourceRefusal refusal;
+  if (!open_source(source.c_str(), &file, &refusal)) {
     CopyResult refused;
-    refused.error = why;
+    refused.error = refusal.reason;
     return refused;
   }
   CopyResult result = copy_to_drive(file, loaded, ends, listed(drive));
@@ -221,9 +265,10 @@ TEST(CopyToDriveTest, SourcesThatAreNotRegularFilesAreRefusedBeforeAnything) {
   };
   for (const auto& c : cases) {
     SourceFile file;
-    std::string why;
-    EXPECT_FALSE(open_source(c.path.c_str(), &file, &why));
-    EXPECT_EQ(why, "Refused file name " + c.path + ": " + c.why);
+    SourceRefusal refusal;
+    EXPECT_FALSE(open_source(c.path.c_str(), &file, &refusal));
+    EXPECT_EQ(refusal.reason, c.why) << c.path;
+    EXPECT_TRUE(refusal.name_shown);
   }
 }
 
@@ -290,8 +335,8 @@ TEST(CopyToDriveTest, SourceThatChangesDuringTheCopyFails) {
   work.mkdir("drive");
   for (const size_t new_size : {500, 2000}) {
     SourceFile file;
-    std::string why;
-    ASSERT_TRUE(open_source((work / "fw.bin").c_str(), &file, &why)) << why;
+    SourceRefusal refusal;
+    ASSERT_TRUE(open_source((work / "fw.bin").c_str(), &file, &refusal)) << refusal.reason;
     work.write("fw.bin", pattern_bytes(new_size));  // rewritten in place after the check
     const CopyResult result = copy_to_drive(file, {}, {}, listed(work / "drive"));
     close_source(&file);
@@ -310,15 +355,15 @@ TEST(CopyToDriveTest, CopyGoesToTheDriveWhoseMarkerWasFound) {
   Drive drive = listed(work / "drive");
   MarkerFile found;
   Drive elsewhere = drive;
-  elsewhere.number ^= 1;  // another device stands there now
+  elsewhere.identity.id ^= 1;  // another device stands there now
   EXPECT_FALSE(find_marker(&elsewhere, "INFO_UF2.TXT", &found));
   EXPECT_EQ(elsewhere.root_handle, -1);
   ASSERT_TRUE(find_marker(&drive, "INFO_UF2.TXT", &found));
   ASSERT_EQ(rename((work / "drive").c_str(), (work / "found").c_str()), 0);
   work.write("drive/INFO_UF2.TXT", "a swapped-in folder");
   SourceFile file;
-  std::string why;
-  ASSERT_TRUE(open_source((work / "fw.uf2").c_str(), &file, &why)) << why;
+  SourceRefusal refusal;
+  ASSERT_TRUE(open_source((work / "fw.uf2").c_str(), &file, &refusal)) << refusal.reason;
   const CopyResult result = copy_to_drive(file, {}, {}, drive);
   close_source(&file);
   close(static_cast<int>(drive.root_handle));
@@ -382,12 +427,14 @@ TEST(DriveIdentityTest, DriveIsThereWhileItsDeviceAndDiskSequenceAre) {
   identity.id = makedev(8, 16);
   identity.generation = 17;
   identity.known = true;
-  EXPECT_TRUE(block_device_present(identity, sys.path()));
+  LinuxRoots roots;
+  roots.sys = sys.path();
+  EXPECT_TRUE(block_device_present(identity, roots));
   identity.generation = 18;  // a new disk that took the same number
-  EXPECT_FALSE(block_device_present(identity, sys.path()));
+  EXPECT_FALSE(block_device_present(identity, roots));
   identity.generation = 17;
   ASSERT_EQ(unlink((sys / "dev/block/8:16").c_str()), 0);
-  EXPECT_FALSE(block_device_present(identity, sys.path()));
+  EXPECT_FALSE(block_device_present(identity, roots));
 }
 
 }  // namespace

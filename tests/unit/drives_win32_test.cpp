@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "drive/drives.h"
+#include "drive/firmware.h"
 
 namespace {
 
@@ -120,8 +121,8 @@ class DrivesWin32Test : public ::testing::Test {
   // Opens `path` with open_source; closed at the end of the test.
   const SourceFile& opened(const std::string& path) {
     opened_.emplace_back();
-    std::string why;
-    EXPECT_TRUE(open_source(path.c_str(), &opened_.back(), &why)) << why;
+    SourceRefusal refusal;
+    EXPECT_TRUE(open_source(path.c_str(), &opened_.back(), &refusal)) << refusal.reason;
     return opened_.back();
   }
 
@@ -270,8 +271,9 @@ TEST_F(DrivesWin32Test, FileNameRules) {
     std::string path = c.name;
     if (c.expected.empty()) path = source(c.name, "image of " + c.name);
     SourceFile file;
-    std::string why;
-    const bool opened = open_source(path.c_str(), &file, &why);
+    SourceRefusal refusal;
+    const bool opened = open_source(path.c_str(), &file, &refusal);
+    const std::string why = opened ? "" : refused_name(path, refusal);
     EXPECT_EQ(opened, c.expected.empty()) << c.name << ": " << why;
     if (opened) {
       EXPECT_EQ(file.name, path);
@@ -454,8 +456,12 @@ TEST_F(DrivesWin32Test, DiscardCopyRemovesOnlyAPartialImage) {
 TEST_F(DrivesWin32Test, TellsWhetherTheDriveIsStillThere) {
   write_file(on_drive("INFO_UF2.TXT"), "m");
   write_file(on_drive("INFO_UF2.TXT", kFixed), "m");
-  const DriveIdentity removable = identify_drive(at(kRemovable));
-  const DriveIdentity fixed = identify_drive(at(kFixed));
+  std::vector<Drive> drives;
+  ASSERT_TRUE(list_removable_drives(&drives));
+  DriveIdentity removable;  // as the listing found it
+  for (const Drive& drive : drives) {
+    if (drive.root == kRemovable) removable = drive.identity;
+  }
   ASSERT_TRUE(removable.known);
   DriveIdentity other = removable;
   other.id ^= 1;
@@ -472,11 +478,13 @@ TEST_F(DrivesWin32Test, TellsWhetherTheDriveIsStillThere) {
       {"no volume known before: the marker decides", kRemovable, "INFO_UF2.TXT", unknown, true},
       {"the marker is gone", kRemovable, "0000002A.ID", removable, false},
       {"another volume under the letter", kRemovable, "INFO_UF2.TXT", other, false},
-      {"not a removable drive", kFixed, "INFO_UF2.TXT", fixed, false},
+      {"not a removable drive", kFixed, "INFO_UF2.TXT", unknown, false},
       {"no drive at all", "Q:\\", "INFO_UF2.TXT", unknown, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(drive_still_there(at(c.root), c.marker, c.identity), c.there) << c.what;
+    Drive drive = at(c.root);
+    drive.identity = c.identity;
+    EXPECT_EQ(drive_still_there(drive, c.marker), c.there) << c.what;
   }
 }
 

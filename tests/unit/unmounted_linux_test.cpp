@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "drive/mountinfo.h"
-#include "drive/udisks_linux.h"
-#include "drive/unmounted_linux.h"
+#include "drive/linux/udisks_linux.h"
+#include "drive/linux/unmounted_linux.h"
 #include "temp_dir.h"
 
 #ifndef FLASHDROP_FIXTURES
@@ -106,9 +106,9 @@ TEST(UdisksOutcomeTest, ErrorNamesDecideBetweenRefusalFallbackBusyAndFailure) {
 class BlockTreeTest : public ::testing::Test {
  protected:
   BlockTreeTest() {
-    paths_.sys_block = root_ / "sys/block";
-    paths_.udev_data = root_ / "run/udev/data";
-    paths_.dev = root_ / "dev";
+    roots_.sys = root_ / "sys";
+    roots_.udev = root_ / "run/udev";
+    roots_.dev = root_ / "dev";
     root_.mkdir("sys/block");
     root_.mkdir("dev");
   }
@@ -136,12 +136,12 @@ class BlockTreeTest : public ::testing::Test {
   }
 
   std::vector<std::string> found(const std::string& mountinfo = "") const {
-    return unmounted_fat_devices(parse_mountinfo(mountinfo), paths_);
+    return unmounted_fat_devices(parse_mountinfo(mountinfo), roots_);
   }
   std::string dev(const std::string& name) const { return root_ / ("dev/" + name); }
 
   TempDir root_;
-  BlockPaths paths_;
+  LinuxRoots roots_;
 };
 
 TEST_F(BlockTreeTest, RemovableUnmountedFatDevicesInDeviceOrder) {

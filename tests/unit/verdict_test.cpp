@@ -9,15 +9,15 @@ struct VerdictCase {
   Delivered delivered;
   bool drive_gone;
   bool watch;  // restart_expected
-  Verdict verdict;
-  bool discard;  // discard_wanted
+  Outcome outcome;
+  bool discard;
 };
 
 // Every combination the OS layers can report.
 TEST(Verdict, FollowsWhatTheBoardDid) {
   const Delivered no = Delivered::kNo, yes = Delivered::kYes, unknown = Delivered::kUnknown;
-  const Verdict copied = Verdict::kCopied, restarted = Verdict::kBoardRestarted,
-                not_taken = Verdict::kNotTaken, failed = Verdict::kCopyFailed;
+  const Outcome copied = Outcome::kCopied, restarted = Outcome::kBoardRestarted,
+                not_taken = Outcome::kNotTaken, failed = Outcome::kCopyFailed;
   const VerdictCase cases[] = {
       // Not a UF2 file: the copy's own result, no wait; a partial file is removed.
       {false, true, true, no, false, false, copied, false},
@@ -55,8 +55,9 @@ TEST(Verdict, FollowsWhatTheBoardDid) {
                                     << ", changed " << c.changed << ", delivered "
                                     << static_cast<int>(c.delivered) << ", gone " << c.drive_gone);
     EXPECT_EQ(restart_expected(seen), c.watch);
-    EXPECT_EQ(decide_verdict(seen), c.verdict);
-    EXPECT_EQ(discard_wanted(seen), c.discard);
+    const Verdict verdict = decide_verdict(seen);
+    EXPECT_EQ(verdict.outcome, c.outcome);
+    EXPECT_EQ(verdict.discard, c.discard);
   }
 }
 

@@ -15,6 +15,9 @@ CopyResult g_result;
 int g_looks_left = -1;
 std::vector<FakeCopy> g_copies;
 std::vector<std::string> g_discarded;
+std::vector<std::string> g_attached;
+std::vector<std::string> g_made_writable;
+std::vector<std::string> g_released;
 
 const FakePass& current_pass() {
   static const FakePass kEmpty;
@@ -45,6 +48,9 @@ void leave_after_looks(int looks) { g_looks_left = looks; }
 int passes_listed() { return g_listed; }
 const std::vector<FakeCopy>& copies() { return g_copies; }
 const std::vector<std::string>& discarded() { return g_discarded; }
+const std::vector<std::string>& attached() { return g_attached; }
+const std::vector<std::string>& made_writable() { return g_made_writable; }
+const std::vector<std::string>& released() { return g_released; }
 void reset() {
   g_passes.clear();
   g_listed = 0;
@@ -54,14 +60,17 @@ void reset() {
   g_looks_left = -1;
   g_copies.clear();
   g_discarded.clear();
+  g_attached.clear();
+  g_made_writable.clear();
+  g_released.clear();
 }
 }  // namespace fake_drives
 
-bool open_source(const char* name, SourceFile* source, std::string* why) {
+bool open_source(const char* name, SourceFile* source, SourceRefusal* refusal) {
   source->name = name;
   const auto it = g_sources.find(name);
   if (it == g_sources.end()) {
-    *why = std::string("Refused file name ") + name + ": No such file or directory";
+    refusal->reason = "No such file or directory";
     return false;
   }
   source->size = it->second.size();
@@ -92,9 +101,25 @@ bool list_removable_drives(std::vector<Drive>* drives) {
   return true;
 }
 
-bool attach_drive(Drive*, std::string*) { return true; }
-bool make_drive_writable(Drive*, std::string*) { return true; }
-void release_drive(Drive*) {}
+bool attach_drive(Drive* drive, std::string* message) {
+  const FakeDrive* fake = drive_at(drive->root);
+  if (fake != nullptr && fake->attach_fails) {
+    *message = fake->attach_message;
+    return false;
+  }
+  g_attached.push_back(drive->root);
+  return true;
+}
+
+bool make_drive_writable(Drive* drive, std::string* why) {
+  g_made_writable.push_back(drive->root);
+  const FakeDrive* fake = drive_at(drive->root);
+  if (fake == nullptr || !fake->writable_fails) return true;
+  *why = fake->writable_reason;
+  return false;
+}
+
+void release_drive(Drive* drive) { g_released.push_back(drive->root); }
 
 bool find_marker(Drive* listed, const std::string& marker, MarkerFile* found) {
   const FakeDrive* drive = drive_at(listed->root);
@@ -121,14 +146,7 @@ bool read_drive_file(const Drive& listed, const std::string& name, size_t size,
   return false;
 }
 
-DriveIdentity identify_drive(const Drive&) {
-  DriveIdentity identity;
-  identity.id = 1;
-  identity.known = true;
-  return identity;
-}
-
-bool drive_still_there(const Drive&, const std::string&, const DriveIdentity&) {
+bool drive_still_there(const Drive&, const std::string&) {
   if (g_looks_left < 0) return true;
   if (g_looks_left == 0) return false;
   --g_looks_left;

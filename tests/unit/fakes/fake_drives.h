@@ -1,6 +1,7 @@
 // A fake OS drive layer: a drive table that can change from pass to pass,
-// files to copy held in memory, scripted copy results, and a drive that
-// leaves after a set number of looks.
+// files to copy held in memory, scripted copy results, a drive that leaves
+// after a set number of looks, and drives whose attach or make-writable
+// fail. It records every attach, make-writable and release.
 #ifndef FLASHDROP_TESTS_FAKE_DRIVES_H_
 #define FLASHDROP_TESTS_FAKE_DRIVES_H_
 
@@ -15,6 +16,10 @@ struct FakeDrive {
   std::string root;
   std::map<std::string, long> files;  // name as stored -> size
   std::map<std::string, std::vector<uint8_t>> contents = {};  // what read_drive_file reads
+  bool attach_fails = false;
+  std::string attach_message = "";  // given by a failing attach; may be empty
+  bool writable_fails = false;
+  std::string writable_reason = "";  // given by a failing make-writable
 };
 
 struct FakePass {
@@ -44,6 +49,11 @@ void leave_after_looks(int looks);
 int passes_listed();
 const std::vector<FakeCopy>& copies();
 const std::vector<std::string>& discarded();  // roots
+// The roots of the drives attached (successfully), made writable and released,
+// in call order.
+const std::vector<std::string>& attached();
+const std::vector<std::string>& made_writable();
+const std::vector<std::string>& released();
 void reset();
 
 }  // namespace fake_drives

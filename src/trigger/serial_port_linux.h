@@ -1,7 +1,7 @@
-// The Linux serial port: what the tests of serial_port_posix.cpp look at
+// The Linux serial port: what the tests of serial_port_linux.cpp look at
 // beyond the seam in serial_port.h.
-#ifndef FLASHDROP_TRIGGER_SERIAL_PORT_POSIX_H_
-#define FLASHDROP_TRIGGER_SERIAL_PORT_POSIX_H_
+#ifndef FLASHDROP_TRIGGER_SERIAL_PORT_LINUX_H_
+#define FLASHDROP_TRIGGER_SERIAL_PORT_LINUX_H_
 
 #include <cstdint>
 #include <string>
@@ -19,4 +19,4 @@ std::string serial_device_path(const char* port_name);
 // speed, which counts as a refusal. Speed 0 means "hang up", never a speed.
 bool speed_accepted(uint32_t asked, uint32_t reported);
 
-#endif  // FLASHDROP_TRIGGER_SERIAL_PORT_POSIX_H_
+#endif  // FLASHDROP_TRIGGER_SERIAL_PORT_LINUX_H_

@@ -1,4 +1,4 @@
-#include "drive/udisks_linux.h"
+#include "drive/linux/udisks_linux.h"
 
 #include <dlfcn.h>
 #include <systemd/sd-bus.h>

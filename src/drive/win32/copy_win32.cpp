@@ -1,7 +1,6 @@
-// The Windows drive layer: drive letters of the removable type, the file to
-// copy checked by name and opened before anything runs, and the command
-// interpreter's own copy, checked afterwards on the drive.
-#include <io.h>
+// The Windows copy: the file to copy checked by name and held open before
+// anything runs, and the command interpreter's own copy, checked afterwards
+// on the drive.
 #include <windows.h>
 
 #include <cstring>
@@ -9,138 +8,10 @@
 #include <vector>
 
 #include "drive/drives.h"
-#include "platform/text.h"
+#include "drive/win32/file_names.h"
+#include "drive/win32/system_win32.h"
 
 namespace {
-
-// The command interpreter's copy handles paths shorter than MAX_PATH UTF-16
-// units; given a longer one it prints "File name is too long." and still ends
-// with status 0.
-constexpr size_t kLongestCopyPath = MAX_PATH - 1;
-
-// The drive list: root paths such as "E:\", each ended by a zero byte, the
-// whole list by an empty entry. Sized by asking first; a drive that appears
-// between the two calls makes the second call ask for more, so ask again.
-bool logical_drive_strings(std::vector<char>* list) {
-  DWORD wanted = GetLogicalDriveStringsA(0, nullptr);
-  for (int attempt = 0; attempt < 4 && wanted != 0; ++attempt) {
-    list->assign(static_cast<size_t>(wanted) + 1, '\0');
-    const DWORD length = GetLogicalDriveStringsA(static_cast<DWORD>(list->size()), list->data());
-    if (length == 0) return false;
-    if (length < list->size()) return true;
-    wanted = length;
-  }
-  return false;
-}
-
-std::string system_message(DWORD error) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = length > 0 ? std::string(text, length) : std::string();
-  LocalFree(text);
-  while (!message.empty() && strchr("\r\n .", message.back()) != nullptr) message.pop_back();
-  if (message.empty()) message = "error " + std::to_string(error);
-  return message;
-}
-
-// A variable's value, or nothing when it is unset or empty.
-std::string environment_value(const char* name) {
-  std::vector<char> value(MAX_PATH);
-  DWORD length = GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
-  if (length >= value.size()) {
-    value.resize(length);
-    length = GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
-  }
-  return length > 0 && length < value.size() ? std::string(value.data(), length) : std::string();
-}
-
-std::string base_name(const std::string& path) {
-  const size_t cut = path.find_last_of("\\/:");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-// No file of that name, nor a folder or server on its way; | < > and the
-// like make a name that no file can have.
-bool is_missing(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-         error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME;
-}
-
-bool file_size(const std::string& path, uint64_t* size) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;
-  }
-  *size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-  return true;
-}
-
-// ---- The file name -------------------------------------------------------
-
-// The command interpreter expands %NAME% on its command line, double quotes
-// or not, whenever NAME is a variable (its own dynamic ones such as %CD% and
-// %RANDOM% included), and an undefined %NAME% stays as typed but the scan
-// resumes inside it. So any two % signs with something between them may be
-// replaced by other text. %% standing together names nothing, and a lone %
-// ends nothing: both reach copy unchanged.
-bool percent_may_expand(const std::string& name) {
-  const size_t first = name.find('%');
-  if (first == std::string::npos) return false;
-  const size_t run_end = name.find_first_not_of('%', first);
-  return run_end != std::string::npos && name.find('%', run_end) != std::string::npos;
-}
-
-bool has_control_character(const std::string& name) {
-  for (unsigned char c : name) {
-    if (c < 0x20 || c == 0x7F) return true;
-  }
-  return false;
-}
-
-// \\.\ names a device (\\.\COM5, \\.\PhysicalDrive0) and \\?\ a path the
-// system passes on unchecked; neither is a file to hand to copy.
-bool is_device_path(const std::string& name) {
-  auto slash = [](char c) { return c == '\\' || c == '/'; };
-  return name.size() >= 4 && slash(name[0]) && slash(name[1]) &&
-         (name[2] == '.' || name[2] == '?') && slash(name[3]);
-}
-
-// Windows opens these names as devices in any folder, with any extension and
-// with trailing spaces or dots: "nul.uf2" is NUL, "C:\x\com5 .uf2" is COM5.
-// Opening one may do harm (a COM port's lines change, which resets some
-// boards) or never end (copy reading COM5), so the name alone decides. The
-// superscript digits are accepted in UTF-8 (the manifest's code page) and in
-// the legacy Western code page.
-std::string reserved_device(const std::string& component) {
-  std::string stem = component.substr(0, component.find_first_of(".:"));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  for (char& c : stem) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return stem;
-  if (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0) return "";
-  const std::string digit = stem.size() > 3 ? stem.substr(3) : "";
-  static const char* const kDigits[] = {"1", "2", "3", "4", "5", "6", "7", "8", "9",
-                                        "\xC2\xB9", "\xC2\xB2", "\xC2\xB3",  // UTF-8 ¹ ² ³
-                                        "\xB9", "\xB2", "\xB3"};             // Windows-1252
-  for (const char* d : kDigits) {
-    if (digit == d) return stem;
-  }
-  return "";
-}
-
-std::string reserved_device_in_path(const std::string& name) {
-  size_t start = 0;
-  for (;;) {
-    const size_t end = name.find_first_of("\\/", start);
-    const std::string device = reserved_device(name.substr(start, end - start));
-    if (!device.empty() || end == std::string::npos) return device;
-    start = end + 1;
-  }
-}
 
 // The length of the path copy resolves the name to, in UTF-16 units.
 size_t full_path_length(const std::string& name) {
@@ -151,39 +22,6 @@ size_t full_path_length(const std::string& name) {
   const DWORD full = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   return full > 0 ? full - 1 : wide.size() - 1;
 }
-
-// Why the file name cannot be handed to copy, or nothing. Decided by the
-// name alone: nothing is opened. The name stands between double quotes on
-// the copy command line, where & | < > ^ ( ) and spaces are plain characters
-// (and ! too, delayed expansion being off).
-std::string name_refusal(const std::string& name) {
-  if (has_control_character(name)) {  // and the name would break the message's line
-    return "Refused file name: a control character cannot stand in the copy command line";
-  }
-  const std::string refused = "Refused file name " + escape_controls(name) + ": ";
-  if (name.find('"') != std::string::npos) {
-    return refused + "a double quote cannot stand in the copy command line";
-  }
-  if (percent_may_expand(name)) {
-    return refused + "the command interpreter could replace the text between its % signs";
-  }
-  if (is_device_path(name)) return refused + "a device path is not a file to copy";
-  // The runtime expands wildcards at start-up and leaves a pattern that
-  // matched nothing as typed; copy would take the pattern as one.
-  if (name.find_first_of("*?") != std::string::npos) {
-    return refused + "no file matches it (* and ? are wildcards)";
-  }
-  const std::string device = reserved_device_in_path(name);
-  if (!device.empty()) return refused + device + " is a device on Windows, not a file";
-  const size_t length = full_path_length(name);
-  if (length > kLongestCopyPath) {
-    return refused + "its full path is " + std::to_string(length) +
-           " characters long, and copy takes at most " + std::to_string(kLongestCopyPath);
-  }
-  return "";
-}
-
-// ---- The copy --------------------------------------------------------------
 
 // The interpreter the system's own programs run: %ComSpec%, else cmd.exe in
 // the system folder.
@@ -403,21 +241,19 @@ bool same_destination(const DestinationState& a, const DestinationState& b) {
 
 }  // namespace
 
-// ---- The seam ---------------------------------------------------------------
-
-bool open_source(const char* name, SourceFile* source, std::string* why) {
-  *why = name_refusal(name);
-  if (!why->empty()) return false;
-  const std::string refused = "Refused file name " + escape_controls(name) + ": ";
+bool open_source(const char* name, SourceFile* source, SourceRefusal* refusal) {
+  refusal->reason = name_refusal(name, full_path_length(name), &refusal->name_shown);
+  if (!refusal->reason.empty()) return false;
+  std::string& why = refusal->reason;
   const DWORD attributes = GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
-    *why = refused + (is_missing(error) ? std::string("no such file")
-                                        : "it cannot be read (" + system_message(error) + ")");
+    why = is_missing(error) ? std::string("no such file")
+                            : "it cannot be read (" + system_message(error) + ")";
     return false;
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    *why = refused + "it is a folder, not a file";  // copy would take every file in it
+    why = "it is a folder, not a file";  // copy would take every file in it
     return false;
   }
   // Held until the end with readers admitted (copy among them) and no
@@ -426,13 +262,13 @@ bool open_source(const char* name, SourceFile* source, std::string* why) {
   const HANDLE handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    *why = refused + "it cannot be opened (" + system_message(GetLastError()) + ")";
+    why = "it cannot be opened (" + system_message(GetLastError()) + ")";
     return false;
   }
   LARGE_INTEGER size;
   if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
     CloseHandle(handle);
-    *why = refused + "it is not a file on a disk";
+    why = "it is not a file on a disk";
     return false;
   }
   source->name = name;
@@ -457,92 +293,6 @@ long read_source_at(const SourceFile& source, uint64_t offset, void* buffer, siz
 void close_source(SourceFile* source) {
   if (source->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(source->handle));
   source->handle = -1;
-}
-
-bool list_removable_drives(std::vector<Drive>* drives) {
-  std::vector<char> list;
-  if (!logical_drive_strings(&list)) return false;
-  drives->clear();
-  for (const char* root = list.data(); *root != '\0'; root += strlen(root) + 1) {
-    if (GetDriveTypeA(root) != DRIVE_REMOVABLE) continue;
-    Drive drive;
-    drive.root = root;
-    drives->push_back(drive);
-  }
-  return true;
-}
-
-// Windows mounts every drive itself: a listed drive is ready as it is.
-bool attach_drive(Drive*, std::string* message) {
-  message->clear();
-  return true;
-}
-
-bool make_drive_writable(Drive*, std::string*) { return true; }
-
-void release_drive(Drive*) {}
-
-// _findfirst64i32 follows the drive's own name rules: on FAT and NTFS without
-// regard to letter case. The name it gives is the one stored on the drive.
-bool find_marker(Drive* drive, const std::string& marker, MarkerFile* found) {
-  struct _finddata64i32_t entry;
-  const intptr_t handle = _findfirst64i32((drive->root + marker).c_str(), &entry);
-  if (handle == -1) return false;
-  found->name = entry.name;
-  found->size = static_cast<long>(entry.size);
-  _findclose(handle);
-  return true;
-}
-
-// Names on FAT are looked up without regard to letter case. A folder cannot
-// be opened this way, so only a file is read.
-bool read_drive_file(const Drive& drive, const std::string& name, size_t size,
-                     std::vector<uint8_t>* bytes) {
-  const HANDLE handle =
-      CreateFileA((drive.root + name).c_str(), GENERIC_READ,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  bool ok = GetFileType(handle) == FILE_TYPE_DISK;
-  bytes->assign(size, 0);
-  size_t done = 0;
-  while (ok && done < size) {
-    DWORD got = 0;
-    const DWORD wanted = static_cast<DWORD>(size - done < (1u << 20) ? size - done : (1u << 20));
-    ok = ReadFile(handle, bytes->data() + done, wanted, &got, nullptr) != 0;
-    if (got == 0) break;
-    done += got;
-  }
-  CloseHandle(handle);
-  bytes->resize(done);
-  return ok;
-}
-
-DriveIdentity identify_drive(const Drive& drive) {
-  DriveIdentity identity;
-  DWORD serial = 0;
-  if (GetVolumeInformationA(drive.root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
-    identity.id = serial;
-    identity.known = true;
-  }
-  return identity;
-}
-
-// Each test catches the board leaving in some setting. On Windows the letter
-// loses its removable type or its volume once the device is gone, and a
-// letter given to another device shows another serial number. Under wine the
-// type comes from the registry and a drive whose folder went away still shows
-// a volume: there the marker is what tells.
-bool drive_still_there(const Drive& drive, const std::string& marker,
-                       const DriveIdentity& identity) {
-  if (GetDriveTypeA(drive.root.c_str()) != DRIVE_REMOVABLE) return false;
-  if (identity.known) {  // a volume that could not be read before proves nothing now
-    const DriveIdentity now = identify_drive(drive);
-    if (!now.known || now.id != identity.id) return false;
-  }
-  MarkerFile found;
-  Drive looked = drive;
-  return find_marker(&looked, marker, &found);
 }
 
 // The copy is the command interpreter's, as the printed line says, so the

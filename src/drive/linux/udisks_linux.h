@@ -1,8 +1,8 @@
 // Mounting through UDisks2, the system bus service that desktops mount
 // removable drives with. It decides with polkit who may mount what, so an
 // ordinary user can be allowed to without root.
-#ifndef FLASHDROP_DRIVE_UDISKS_LINUX_H_
-#define FLASHDROP_DRIVE_UDISKS_LINUX_H_
+#ifndef FLASHDROP_DRIVE_LINUX_UDISKS_LINUX_H_
+#define FLASHDROP_DRIVE_LINUX_UDISKS_LINUX_H_
 
 #include <string>
 
@@ -27,4 +27,4 @@ UdisksOutcome udisks_mount(const std::string& device, bool read_only, std::strin
 // fails. False when it could not.
 bool udisks_unmount(const std::string& device);
 
-#endif  // FLASHDROP_DRIVE_UDISKS_LINUX_H_
+#endif  // FLASHDROP_DRIVE_LINUX_UDISKS_LINUX_H_

@@ -1,22 +1,16 @@
-#include <dirent.h>
+// The Linux copy: the file named on the command line, and the copy onto the
+// drive done by the tool itself, in pieces the drive acknowledges.
 #include <fcntl.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <set>
-#include <utility>
 
 #include "drive/drives.h"
-#include "drive/drives_linux.h"
-#include "drive/unmounted_linux.h"
-#include "platform/file_posix.h"
-#include "platform/text.h"
+#include "drive/linux/drive_root_linux.h"
 
 namespace {
 
@@ -33,10 +27,6 @@ std::string base_name(const std::string& path) {
 std::string join_path(const std::string& dir, const std::string& name) {
   if (!dir.empty() && dir.back() == '/') return dir + name;
   return dir + "/" + name;
-}
-
-std::string errno_text(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + strerror(errno);
 }
 
 // Writes all of `data`, retrying short writes and interrupted calls.
@@ -192,31 +182,6 @@ class DriveCopy {
   const std::string& dest_;
 };
 
-// Opens `name` in the directory `dir` when it is a regular file of the
-// directory's own device, looked at before it is opened (without following a
-// link), so that no device node or FIFO is ever opened; and looked at again
-// once open, in case it was swapped in between. -1 with errno set otherwise
-// (ENODEV: something else than a regular file of that device).
-int open_regular(int dir, const std::string& name, int flags, struct stat* st) {
-  struct stat dir_st, opened;
-  if (fstat(dir, &dir_st) != 0 || fstatat(dir, name.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return -1;
-  }
-  if (!S_ISREG(st->st_mode) || st->st_dev != dir_st.st_dev) {
-    errno = ENODEV;
-    return -1;
-  }
-  const int fd =
-      openat(dir, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (fstat(fd, &opened) == 0 && opened.st_dev == st->st_dev && opened.st_ino == st->st_ino) {
-    return fd;
-  }
-  close(fd);
-  errno = ENODEV;
-  return -1;
-}
-
 bool not_a_regular_file(int error) {
   return error == ENODEV || error == ELOOP || error == ENXIO || error == EISDIR ||
          error == EEXIST;
@@ -263,153 +228,24 @@ int open_destination(int root_fd, const std::string& name, const std::string& de
   return -1;
 }
 
-// The drive's root directory, as a handle of the caller's own: a copy of the
-// one find_marker kept, else the mount point opened now, which must still be
-// the listed device. -1 with `why` set.
-int open_drive_root(const Drive& drive, std::string* why) {
-  if (drive.root_handle >= 0) {
-    const int fd = fcntl(static_cast<int>(drive.root_handle), F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) *why = errno_text("cannot open", drive.root);
-    return fd;
-  }
-  const int fd = open(drive.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    *why = errno_text("cannot open", drive.root);
-    return -1;
-  }
-  struct stat st;
-  if (fstat(fd, &st) == 0 && st.st_dev == drive.number) return fd;
-  close(fd);
-  *why = drive.root + " is no longer the removable drive that was listed";
-  return -1;
-}
-
-// The name as stored in the directory `dir` that matches `wanted` without
-// regard to letter case. The directory is read through a handle of its own,
-// so that `dir` keeps its offset.
-bool find_in_directory(int dir, const std::string& wanted, std::string* stored) {
-  const int own = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (own < 0) return false;
-  DIR* d = fdopendir(own);
-  if (d == nullptr) {
-    close(own);
-    return false;
-  }
-  bool matched = false;
-  while (struct dirent* entry = readdir(d)) {
-    if (strcasecmp(entry->d_name, wanted.c_str()) != 0) continue;
-    *stored = entry->d_name;
-    matched = true;
-    break;
-  }
-  closedir(d);
-  return matched;
-}
-
 }  // namespace
 
-namespace {
-
-// An attribute of the disk behind sysfs's dev/block/<dev>. Disks carry them;
-// partitions do not, and their directory sits inside their disk's (".." after
-// the link resolves against its target).
-std::string disk_attribute(int block_dir, const std::string& dev, const std::string& name) {
-  std::string value;
-  if (!read_attribute(block_dir, dev + "/" + name, &value)) {
-    read_attribute(block_dir, dev + "/../" + name, &value);
-  }
-  return value;
-}
-
-// Optical drives report removable media too, but Windows never counts them
-// as removable drives: SCSI peripheral type 5 is a CD/DVD drive.
-bool disk_is_removable(int block_dir, const std::string& dev) {
-  if (disk_attribute(block_dir, dev, "removable").compare(0, 1, "1") != 0) return false;
-  return disk_attribute(block_dir, dev, "device/type") != "5";
-}
-
-std::string device_name(unsigned major, unsigned minor) {
-  return std::to_string(major) + ":" + std::to_string(minor);
-}
-
-bool is_removable(int block_dir, unsigned major, unsigned minor) {
-  if (major == 0) return false;  // anonymous devices: tmpfs, proc, overlay...
-  return disk_is_removable(block_dir, device_name(major, minor));
-}
-
-int open_block_dir(const std::string& sysfs_root) {
-  return open((sysfs_root + "/dev/block").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-}  // namespace
-
-bool is_removable_block_device(const std::string& sysfs_root, unsigned major, unsigned minor) {
-  const int block_dir = open_block_dir(sysfs_root);
-  if (block_dir < 0) return false;
-  const bool removable = is_removable(block_dir, major, minor);
-  close(block_dir);
-  return removable;
-}
-
-std::vector<MountEntry> removable_mount_points(const std::vector<MountEntry>& table,
-                                               const std::string& sysfs_root) {
-  std::vector<MountEntry> points;
-  const int block_dir = open_block_dir(sysfs_root);
-  if (block_dir < 0) return points;
-  std::set<std::pair<unsigned, unsigned>> seen;
-  for (const MountEntry& entry : table) {
-    if (entry.root != "/") continue;
-    if (!seen.insert({entry.major, entry.minor}).second) continue;
-    if (is_removable(block_dir, entry.major, entry.minor)) points.push_back(entry);
-  }
-  close(block_dir);
-  return points;
-}
-
-DriveIdentity drive_identity(uint64_t number, const std::string& sysfs_root) {
-  DriveIdentity identity;
-  if (number == 0) return identity;
-  const dev_t dev = static_cast<dev_t>(number);
-  identity.id = number;
-  identity.known = true;
-  const int block_dir = open_block_dir(sysfs_root);
-  if (block_dir < 0) return identity;
-  const std::string seq = disk_attribute(block_dir, device_name(major(dev), minor(dev)), "diskseq");
-  identity.generation = strtoull(seq.c_str(), nullptr, 10);
-  close(block_dir);
-  return identity;
-}
-
-bool block_device_present(const DriveIdentity& identity, const std::string& sysfs_root) {
-  const dev_t dev = static_cast<dev_t>(identity.id);
-  const int block_dir = open_block_dir(sysfs_root);
-  if (block_dir < 0) return false;
-  const std::string name = device_name(major(dev), minor(dev));
-  const bool present = faccessat(block_dir, name.c_str(), F_OK, 0) == 0 &&
-                       (identity.generation == 0 ||
-                        strtoull(disk_attribute(block_dir, name, "diskseq").c_str(), nullptr,
-                                 10) == identity.generation);
-  close(block_dir);
-  return present;
-}
-
-bool open_source(const char* name, SourceFile* source, std::string* why) {
+bool open_source(const char* name, SourceFile* source, SourceRefusal* refusal) {
   source->name = name;
   // Non-blocking: a FIFO or a terminal must not hold the tool before it
   // refuses it.
-  const std::string shown = "Refused file name " + escape_controls(name) + ": ";
   const int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    *why = shown + strerror(errno);
+    refusal->reason = strerror(errno);
     return false;
   }
   struct stat st;
   if (fstat(fd, &st) != 0) {
-    *why = shown + strerror(errno);
+    refusal->reason = strerror(errno);
   } else if (S_ISDIR(st.st_mode)) {
-    *why = shown + "it is a folder";
+    refusal->reason = "it is a folder";
   } else if (!S_ISREG(st.st_mode)) {
-    *why = shown + "it is not a regular file";
+    refusal->reason = "it is not a regular file";
   } else {
     source->size = static_cast<uint64_t>(st.st_size);
     source->handle = fd;
@@ -431,68 +267,6 @@ long read_source_at(const SourceFile& source, uint64_t offset, void* buffer, siz
 void close_source(SourceFile* source) {
   if (source->handle >= 0) close(static_cast<int>(source->handle));
   source->handle = -1;
-}
-
-bool list_removable_drives(std::vector<Drive>* drives) {
-  std::string text;
-  if (!read_whole_file("/proc/self/mountinfo", &text)) return false;
-  const std::vector<MountEntry> table = parse_mountinfo(text);
-  drives->clear();
-  for (const MountEntry& entry : removable_mount_points(table, "/sys")) {
-    Drive drive;
-    drive.root = entry.mount_point;
-    drive.number = makedev(entry.major, entry.minor);
-    drives->push_back(drive);
-  }
-  append_unmounted_drives(table, drives);
-  return true;
-}
-
-// The marker is looked at, never opened: a regular file or a folder.
-bool find_marker(Drive* drive, const std::string& marker, MarkerFile* found) {
-  std::string why, stored;
-  const int root_fd = open_drive_root(*drive, &why);
-  if (root_fd < 0) return false;
-  struct stat st;
-  if (!find_in_directory(root_fd, marker, &stored) ||
-      fstatat(root_fd, stored.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-    close(root_fd);
-    return false;
-  }
-  found->name = stored;
-  found->size = static_cast<long>(st.st_size);
-  if (drive->root_handle >= 0) close(static_cast<int>(drive->root_handle));
-  drive->root_handle = root_fd;
-  return true;
-}
-
-bool read_drive_file(const Drive& drive, const std::string& name, size_t size,
-                     std::vector<uint8_t>* bytes) {
-  std::string why, stored;
-  const int root_fd = open_drive_root(drive, &why);
-  if (root_fd < 0) return false;
-  struct stat st;
-  const int fd =
-      find_in_directory(root_fd, name, &stored) ? open_regular(root_fd, stored, O_RDONLY, &st) : -1;
-  close(root_fd);
-  if (fd < 0) return false;
-  bytes->resize(size);
-  ssize_t n;
-  do n = read(fd, bytes->data(), size); while (n < 0 && errno == EINTR);
-  close(fd);
-  if (n < 0) return false;
-  bytes->resize(static_cast<size_t>(n));
-  return true;
-}
-
-DriveIdentity identify_drive(const Drive& drive) { return drive_identity(drive.number, "/sys"); }
-
-// The board has left when its block device is gone from sysfs: the mount may
-// linger (detached lazily, or not at all without an automounter), the device
-// does not.
-bool drive_still_there(const Drive&, const std::string&, const DriveIdentity& identity) {
-  return identity.known && block_device_present(identity, "/sys");
 }
 
 CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,

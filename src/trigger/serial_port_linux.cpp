@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "trigger/serial_port.h"
-#include "trigger/serial_port_posix.h"
+#include "trigger/serial_port_linux.h"
 
 int hSerial = -1;
 

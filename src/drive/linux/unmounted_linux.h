@@ -1,13 +1,13 @@
 // Removable drives that nobody mounted: on a machine without an automounter
 // the bootloader's drive appears as a block device and stays unmounted.
 //
-// A candidate is a removable block device (its disk's sysfs "removable" reads
-// 1; optical drives excluded) that holds a FAT12/16/32 file system and that
+// A candidate is a removable block device (the removable rule of
+// block_linux.h, shared with the mounted drives) that holds a FAT12/16/32 file system and that
 // no mount uses: a whole disk without a partition table, or a partition.
 // The file system type comes from the udev database; a device udev has no
 // record of has its first sector read instead.
-#ifndef FLASHDROP_DRIVE_UNMOUNTED_LINUX_H_
-#define FLASHDROP_DRIVE_UNMOUNTED_LINUX_H_
+#ifndef FLASHDROP_DRIVE_LINUX_UNMOUNTED_LINUX_H_
+#define FLASHDROP_DRIVE_LINUX_UNMOUNTED_LINUX_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -15,22 +15,18 @@
 #include <vector>
 
 #include "drive/drives.h"
+#include "drive/linux/block_linux.h"
 #include "drive/mountinfo.h"
 
-// Appends the removable FAT block devices that no entry of `table` mounts,
-// in device order, as drives with `device` set and no root yet.
-void append_unmounted_drives(const std::vector<MountEntry>& table, std::vector<Drive>* drives);
-
-// Where the listing looks; tests point these at captured trees.
-struct BlockPaths {
-  std::string sys_block = "/sys/block";
-  std::string udev_data = "/run/udev/data";
-  std::string dev = "/dev";
-};
+// Appends the removable FAT block devices below `roots` (sys/block,
+// udev/data, dev) that no entry of `table` mounts, in device order, as drives
+// with `device` set and no root yet.
+void append_unmounted_drives(const std::vector<MountEntry>& table, const LinuxRoots& roots,
+                             std::vector<Drive>* drives);
 
 // The device paths of the candidates, in (major, minor) order.
 std::vector<std::string> unmounted_fat_devices(const std::vector<MountEntry>& table,
-                                               const BlockPaths& paths);
+                                               const LinuxRoots& roots);
 
 // What a file system probe said about a device.
 enum class FsKind { kUnknown, kFat, kOther };
@@ -53,4 +49,4 @@ constexpr int64_t kLeftToTheDesktopMs = 1000;
 // set back). All in milliseconds of the same clock.
 int64_t unmounted_for_ms(int64_t appeared, int64_t first_seen, int64_t now);
 
-#endif  // FLASHDROP_DRIVE_UNMOUNTED_LINUX_H_
+#endif  // FLASHDROP_DRIVE_LINUX_UNMOUNTED_LINUX_H_

@@ -1,6 +1,6 @@
 // The real Linux serial port, with the portable trigger on top, against
 // pseudo-terminal pairs.
-#include "trigger/serial_port_posix.h"
+#include "trigger/serial_port_linux.h"
 
 #include <asm/termbits.h>
 #include <fcntl.h>

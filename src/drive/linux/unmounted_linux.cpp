@@ -1,4 +1,4 @@
-#include "drive/unmounted_linux.h"
+#include "drive/linux/unmounted_linux.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -27,11 +27,6 @@ uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8)
 uint32_t le32(const uint8_t* p) { return le16(p) | static_cast<uint32_t>(le16(p + 2)) << 16; }
 bool power_of_two(unsigned v) { return v != 0 && (v & (v - 1)) == 0; }
 
-bool attribute_is(int dir, const std::string& relative, const char* expected) {
-  std::string value;
-  return read_attribute(dir, relative, &value) && value == expected;
-}
-
 // The "dev" attribute, "MAJ:MIN".
 bool read_device_number(int dir, const std::string& name, BlockDevice* device) {
   std::string value;
@@ -48,11 +43,6 @@ bool read_device_number(int dir, const std::string& name, BlockDevice* device) {
 bool has_medium(int dir, const std::string& name) {
   std::string sectors;
   return read_attribute(dir, name + "/size", &sectors) && strtoull(sectors.c_str(), nullptr, 10) > 0;
-}
-
-// CD and DVD drives are removable too: SCSI peripheral type 5, named sr*.
-bool is_optical(int dir, const std::string& name) {
-  return name.compare(0, 2, "sr") == 0 || attribute_is(dir, name + "/device/type", "5");
 }
 
 // The partitions the kernel found on the disk `disk`: the subdirectories of
@@ -82,7 +72,7 @@ std::vector<BlockDevice> partitions_of(int dir, const std::string& disk) {
 // The devices of a removable disk that may hold a file system: its
 // partitions, or the whole disk when it has no partition table.
 void add_removable_disk(int dir, const std::string& disk, std::vector<BlockDevice>* devices) {
-  if (is_optical(dir, disk) || !has_medium(dir, disk)) return;
+  if (!has_medium(dir, disk)) return;
   std::vector<BlockDevice> parts = partitions_of(dir, disk);
   if (!parts.empty()) {
     devices->insert(devices->end(), parts.begin(), parts.end());
@@ -113,7 +103,7 @@ std::vector<BlockDevice> removable_devices(const std::string& sys_block) {
   while (struct dirent* entry = readdir(disks)) {
     const std::string disk = entry->d_name;
     if (disk[0] == '.' || is_virtual(dir, entry->d_name)) continue;
-    if (attribute_is(dir, disk + "/removable", "1")) add_removable_disk(dir, disk, &devices);
+    if (disk_is_removable(dir, disk, disk)) add_removable_disk(dir, disk, &devices);
   }
   closedir(disks);
   return devices;
@@ -132,14 +122,14 @@ FsKind probe_boot_sector(const std::string& path) {
   return is_fat_boot_sector(sector, sizeof sector) ? FsKind::kFat : FsKind::kOther;
 }
 
-FsKind fs_kind(const BlockDevice& device, const BlockPaths& paths) {
+FsKind fs_kind(const BlockDevice& device, const LinuxRoots& roots) {
   std::string record;
-  if (read_whole_file(paths.udev_data + "/b" + std::to_string(device.major) + ":" +
+  if (read_whole_file(roots.udev + "/data/b" + std::to_string(device.major) + ":" +
                           std::to_string(device.minor),
                       &record)) {
     return fs_kind_from_udev(record);
   }
-  return probe_boot_sector(paths.dev + "/" + device.name);
+  return probe_boot_sector(roots.dev + "/" + device.name);
 }
 
 // Mounted anywhere, if only a subdirectory of it.
@@ -150,14 +140,14 @@ bool is_mounted(const std::vector<MountEntry>& table, const BlockDevice& device)
 }
 
 std::vector<BlockDevice> unmounted_fat(const std::vector<MountEntry>& table,
-                                       const BlockPaths& paths) {
-  std::vector<BlockDevice> devices = removable_devices(paths.sys_block);
+                                       const LinuxRoots& roots) {
+  std::vector<BlockDevice> devices = removable_devices(roots.sys + "/block");
   std::sort(devices.begin(), devices.end(), [](const BlockDevice& a, const BlockDevice& b) {
     return std::tie(a.major, a.minor) < std::tie(b.major, b.minor);
   });
   std::vector<BlockDevice> found;
   for (const BlockDevice& device : devices) {
-    if (!is_mounted(table, device) && fs_kind(device, paths) == FsKind::kFat) {
+    if (!is_mounted(table, device) && fs_kind(device, roots) == FsKind::kFat) {
       found.push_back(device);
     }
   }
@@ -193,20 +183,21 @@ bool is_fat_boot_sector(const uint8_t* s, size_t size) {
 }
 
 std::vector<std::string> unmounted_fat_devices(const std::vector<MountEntry>& table,
-                                               const BlockPaths& paths) {
+                                               const LinuxRoots& roots) {
   std::vector<std::string> found;
-  for (const BlockDevice& device : unmounted_fat(table, paths)) {
-    found.push_back(paths.dev + "/" + device.name);
+  for (const BlockDevice& device : unmounted_fat(table, roots)) {
+    found.push_back(roots.dev + "/" + device.name);
   }
   return found;
 }
 
-void append_unmounted_drives(const std::vector<MountEntry>& table, std::vector<Drive>* drives) {
-  const BlockPaths paths;
-  for (const BlockDevice& device : unmounted_fat(table, paths)) {
+void append_unmounted_drives(const std::vector<MountEntry>& table, const LinuxRoots& roots,
+                             std::vector<Drive>* drives) {
+  for (const BlockDevice& device : unmounted_fat(table, roots)) {
     Drive drive;
-    drive.device = paths.dev + "/" + device.name;
-    drive.number = makedev(device.major, device.minor);
+    drive.device = roots.dev + "/" + device.name;
+    drive.mounted = Mounted::kNot;
+    drive.identity = drive_identity(makedev(device.major, device.minor), roots);
     drives->push_back(std::move(drive));
   }
 }
