@@ -80,8 +80,8 @@ Outcome deliver(const Firmware& firmware, const std::string& marker, const Candi
   if (firmware.uf2) note_foreign_family(firmware, candidate);
   printf("%s\n", escape_controls(copy_command_line(firmware.source.name, drive->root)).c_str());
   fflush(stdout);  // the copy may print too; keep the order
-  const CopyResult copy =
-      copy_to_drive(firmware.source, firmware.bytes, piece_ends(firmware), *drive);
+  const CopyJob job = copy_job(firmware);
+  const CopyResult copy = copy_to_drive(job, *drive);
   CopyObservation seen;
   seen.uf2 = firmware.uf2;
   seen.copy_ok = copy.ok;
@@ -94,7 +94,7 @@ Outcome deliver(const Firmware& firmware, const std::string& marker, const Candi
   }
   const Verdict verdict = decide_verdict(seen);
   // Leave no truncated image behind, and nothing else than what this run wrote.
-  if (verdict.discard) discard_copy(firmware.source, *drive);
+  if (verdict.discard) discard_copy(job, *drive);
   return report(verdict.outcome, copy.error);
 }
 

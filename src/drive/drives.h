@@ -117,16 +117,27 @@ struct CopyResult {
   std::string error;  // one line, when !ok
 };
 
-// Copies the file into the root of the drive under its own base
-// name. `bytes` holds the whole file when it was read before (the copy then
-// writes exactly those bytes), or is empty. `piece_ends` are offsets at which
-// a piece written and acknowledged must end, so that what the drive
-// acknowledged can be told at those offsets.
-CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                         const std::vector<uint64_t>& piece_ends, const Drive& drive);
+// What a copy puts onto a drive: the file named on the command line, or a
+// UF2 image made from it.
+struct CopyJob {
+  const SourceFile* source = nullptr;
+  // The bytes to write: the file as read whole before anything ran, or the
+  // image made from it (`made`); when empty, the file is read as the copy goes.
+  const std::vector<uint8_t>* bytes = nullptr;
+  bool made = false;
+  // The path whose base name the file takes on the drive: the source's own
+  // name, or for a made image that name with the image's extension.
+  std::string name;
+  // Offsets at which a piece written and acknowledged must end, so that what
+  // the drive acknowledged can be told at those offsets.
+  std::vector<uint64_t> piece_ends;
+};
+
+// Copies the job into the root of the drive.
+CopyResult copy_to_drive(const CopyJob& job, const Drive& drive);
 
 // Removes what a failed copy left on a drive that is still there.
-void discard_copy(const SourceFile& source, const Drive& drive);
+void discard_copy(const CopyJob& job, const Drive& drive);
 
 // The copy command line the tool prints before the copy.
 inline std::string copy_command_line(const std::string& source, const std::string& root) {

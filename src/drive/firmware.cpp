@@ -92,3 +92,12 @@ std::vector<uint64_t> piece_ends(const Firmware& firmware) {
   ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
   return ends;
 }
+
+CopyJob copy_job(const Firmware& firmware) {
+  CopyJob job;
+  job.source = &firmware.source;
+  job.bytes = &firmware.bytes;
+  job.name = firmware.source.name;
+  job.piece_ends = piece_ends(firmware);
+  return job;
+}

@@ -30,4 +30,7 @@ bool load_firmware(const char* name, Firmware* firmware, std::string* why);
 // acknowledged: the start and the end of each family's last block.
 std::vector<uint64_t> piece_ends(const Firmware& firmware);
 
+// What the copy puts onto the drive for `firmware`.
+CopyJob copy_job(const Firmware& firmware);
+
 #endif  // FLASHDROP_DRIVE_FIRMWARE_H_

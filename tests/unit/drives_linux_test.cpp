@@ -169,6 +169,17 @@ TEST_F(SysfsFixture, ListingGivesEachDriveWithItsIdentity) {
 }
 
 // A folder as the listing gives a drive mounted there: its device number.
+// The copy of `file` under its own name: `bytes` as read before, or none.
+CopyJob job_of(const SourceFile& file, const std::vector<uint8_t>* bytes = nullptr,
+               const std::vector<uint64_t>& ends = {}) {
+  CopyJob job;
+  job.source = &file;
+  job.bytes = bytes;
+  job.name = file.name;
+  job.piece_ends = ends;
+  return job;
+}
+
 Drive listed(const std::string& root) {
   Drive drive;
   drive.root = root;
@@ -227,7 +238,7 @@ CopyResult copy(const std::string& source, const std::string& drive,
     refused.error = refusal.reason;
     return refused;
   }
-  CopyResult result = copy_to_drive(file, loaded, ends, listed(drive));
+  CopyResult result = copy_to_drive(job_of(file, &loaded, ends), listed(drive));
   close_source(&file);
   return result;
 }
@@ -325,7 +336,7 @@ TEST(CopyToDriveTest, FullDriveEndsInAnErrorWithTheAcknowledgedPrefix) {
   // The portable search decides whether to remove it; discard_copy does.
   SourceFile file;
   file.name = work / "fw.uf2";
-  discard_copy(file, listed(work / "drive"));
+  discard_copy(job_of(file), listed(work / "drive"));
   EXPECT_FALSE(work.exists("drive/fw.uf2"));
 }
 
@@ -338,7 +349,7 @@ TEST(CopyToDriveTest, SourceThatChangesDuringTheCopyFails) {
     SourceRefusal refusal;
     ASSERT_TRUE(open_source((work / "fw.bin").c_str(), &file, &refusal)) << refusal.reason;
     work.write("fw.bin", pattern_bytes(new_size));  // rewritten in place after the check
-    const CopyResult result = copy_to_drive(file, {}, {}, listed(work / "drive"));
+    const CopyResult result = copy_to_drive(job_of(file), listed(work / "drive"));
     close_source(&file);
     EXPECT_FALSE(result.ok) << new_size;
     EXPECT_EQ(result.error, "the file changed during the copy") << new_size;
@@ -364,7 +375,7 @@ TEST(CopyToDriveTest, CopyGoesToTheDriveWhoseMarkerWasFound) {
   SourceFile file;
   SourceRefusal refusal;
   ASSERT_TRUE(open_source((work / "fw.uf2").c_str(), &file, &refusal)) << refusal.reason;
-  const CopyResult result = copy_to_drive(file, {}, {}, drive);
+  const CopyResult result = copy_to_drive(job_of(file), drive);
   close_source(&file);
   close(static_cast<int>(drive.root_handle));
   EXPECT_TRUE(result.ok) << result.error;

@@ -22,6 +22,17 @@ const char kRemovable[] = "R:\\";
 const char kFixed[] = "H:\\";
 
 // The drive at `root`, as the listing gives it.
+// The copy of `file` under its own name: `bytes` as read before, or none.
+CopyJob job_of(const SourceFile& file, const std::vector<uint8_t>* bytes = nullptr,
+               const std::vector<uint64_t>& ends = {}) {
+  CopyJob job;
+  job.source = &file;
+  job.bytes = bytes;
+  job.name = file.name;
+  job.piece_ends = ends;
+  return job;
+}
+
 Drive at(const std::string& root) {
   Drive drive;
   drive.root = root;
@@ -127,7 +138,7 @@ class DrivesWin32Test : public ::testing::Test {
   }
 
   CopyResult copy(const SourceFile& file, const std::string& root = kRemovable) {
-    return copy_to_drive(file, {}, {}, at(root));
+    return copy_to_drive(job_of(file), at(root));
   }
 
   // A folder nested in the source folder, its path at least `length` long.
@@ -364,7 +375,7 @@ TEST_F(DrivesWin32Test, ACopyStartsOnlyFromTheFileThatWasChecked) {
   for (const auto& c : cases) {
     const std::string dest = on_drive(base_name_of(c.file.name));
     write_file(dest, "an older image");
-    const CopyResult result = copy_to_drive(c.file, c.bytes, {}, at(kRemovable));
+    const CopyResult result = copy_to_drive(job_of(c.file, &c.bytes), at(kRemovable));
     EXPECT_EQ(result.ok, c.error.empty()) << c.what;
     EXPECT_EQ(result.error, c.error) << c.what;
     EXPECT_EQ(result.destination_changed, c.error.empty()) << c.what;
@@ -445,7 +456,7 @@ TEST_F(DrivesWin32Test, DiscardCopyRemovesOnlyAPartialImage) {
   write_file(on_drive("whole.uf2"), image());
   ASSERT_EQ(_mkdir(on_drive("folder.uf2").c_str()), 0);
   for (const SourceFile* file : {&partial, &whole, &folder, &absent}) {
-    discard_copy(*file, at(kRemovable));
+    discard_copy(job_of(*file), at(kRemovable));
   }
   EXPECT_FALSE(exists(kRemovable + std::string("partial.uf2")));
   EXPECT_EQ(read_file(kRemovable + std::string("whole.uf2")), image());

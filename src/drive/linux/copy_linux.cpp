@@ -100,7 +100,11 @@ class DriveCopy {
  public:
   DriveCopy(const SourceFile& source, const std::vector<uint8_t>& loaded, int out,
             const std::string& dest)
-      : source_(source), bytes_(source, loaded), out_(out), dest_(dest) {}
+      : source_(source),
+        size_(loaded.empty() ? source.size : loaded.size()),
+        bytes_(source, loaded),
+        out_(out),
+        dest_(dest) {}
 
   // Writes [offset, end) into the page cache.
   bool write_piece(uint64_t offset, uint64_t end, CopyResult* result) {
@@ -149,9 +153,9 @@ class DriveCopy {
     result.destination_changed = true;
     PieceEnds ends(piece_ends);
     uint64_t started = 0;  // end of the writeback started last
-    for (uint64_t offset = 0; offset < source_.size;) {
+    for (uint64_t offset = 0; offset < size_;) {
       bool forced;
-      const uint64_t end = ends.after(offset, source_.size, &forced);
+      const uint64_t end = ends.after(offset, size_, &forced);
       if (!write_piece(offset, end, &result) || !start_writeback(offset, end, &result) ||
           !wait_until_acknowledged(forced ? end : started, &result)) {
         return result;
@@ -159,7 +163,7 @@ class DriveCopy {
       started = end;
       offset = end;
     }
-    if (!wait_until_acknowledged(source_.size, &result)) return result;
+    if (!wait_until_acknowledged(size_, &result)) return result;
     if (bytes_.grew()) {
       fail("the file changed during the copy", &result);
     } else if (fsync(out_) != 0) {  // the directory entry and the FAT
@@ -177,6 +181,7 @@ class DriveCopy {
   }
 
   const SourceFile& source_;
+  const uint64_t size_;  // of the bytes loaded, or of the file read as the copy goes
   Bytes bytes_;
   const int out_;
   const std::string& dest_;
@@ -269,13 +274,15 @@ void close_source(SourceFile* source) {
   source->handle = -1;
 }
 
-CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                         const std::vector<uint64_t>& piece_ends, const Drive& drive) {
+CopyResult copy_to_drive(const CopyJob& job, const Drive& drive) {
+  static const std::vector<uint8_t> kNone;
+  const SourceFile& source = *job.source;
+  const std::vector<uint8_t>& bytes = job.bytes != nullptr ? *job.bytes : kNone;
   // A file-size limit must end in an error from write, not in SIGXFSZ.
   signal(SIGXFSZ, SIG_IGN);
   CopyResult result;
   result.acknowledged_known = true;  // nothing reached the drive yet
-  const std::string name = base_name(source.name);
+  const std::string name = base_name(job.name);
   const std::string dest = join_path(drive.root, name);
   const int root_fd = open_drive_root(drive, &result.error);
   if (root_fd < 0) return result;
@@ -283,7 +290,7 @@ CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& b
       open_destination(root_fd, name, dest, source, &result.destination_changed, &result.error);
   close(root_fd);
   if (out < 0) return result;
-  result = DriveCopy(source, bytes, out, dest).run(piece_ends);
+  result = DriveCopy(source, bytes, out, dest).run(job.piece_ends);
   if (close(out) != 0 && result.ok) {
     result.ok = false;
     result.error = errno_text("cannot close", dest);
@@ -291,11 +298,11 @@ CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& b
   return result;
 }
 
-void discard_copy(const SourceFile& source, const Drive& drive) {
+void discard_copy(const CopyJob& job, const Drive& drive) {
   std::string why;
   const int root_fd = open_drive_root(drive, &why);
   if (root_fd < 0) return;
-  const std::string name = base_name(source.name);
+  const std::string name = base_name(job.name);
   struct stat st;
   if (fstatat(root_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
     unlinkat(root_fd, name.c_str(), 0);

@@ -295,6 +295,8 @@ void close_source(SourceFile* source) {
   source->handle = -1;
 }
 
+namespace {
+
 // The copy is the command interpreter's, as the printed line says, so the
 // piece ends go unused: Windows tells only whether copy succeeded, never how
 // much of the file reached the drive. copy reads the file by its name, so the
@@ -302,8 +304,8 @@ void close_source(SourceFile* source) {
 // (`bytes`, when it was read whole), and checked again afterwards: the share
 // mode keeps this system's programs from writing it, not a program on
 // another system that serves the folder.
-CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                         const std::vector<uint64_t>&, const Drive& drive) {
+CopyResult copy_file_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
+                              const Drive& drive) {
   const std::string& root = drive.root;
   CopyResult result;
   result.acknowledged_known = true;  // nothing of the file checked reached the drive yet
@@ -333,10 +335,73 @@ CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& b
   return result;
 }
 
-// A file of another size than the source is a partial image; one of the same
-// size is left, whoever wrote it.
-void discard_copy(const SourceFile& source, const Drive& drive) {
-  const std::string dest = drive.root + base_name(source.name);
+// A folder of the tool's own in the temporary folder, for one made image.
+bool make_stage_folder(std::string* folder, std::string* why) {
+  char temp[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof temp, temp);
+  if (length == 0 || length > MAX_PATH) {
+    *why = "cannot find the temporary folder";
+    return false;
+  }
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    *folder = std::string(temp, length) + "flashdrop-" + std::to_string(GetCurrentProcessId()) +
+              "-" + std::to_string(attempt);
+    if (CreateDirectoryA(folder->c_str(), nullptr)) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  *why = "cannot create a folder in " + std::string(temp, length) + ": " +
+         system_message(GetLastError());
+  return false;
+}
+
+bool write_new_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  const HANDLE out =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size();
+  return CloseHandle(out) && ok;
+}
+
+// copy takes files by name, so an image made from the file is written to a
+// file of its own first, named as it goes onto the drive, and that file is
+// held and copied as the file named on the command line would be. It is
+// removed afterwards, with its folder.
+CopyResult copy_made_image(const CopyJob& job, const Drive& drive) {
+  CopyResult result;
+  result.acknowledged_known = true;
+  std::string folder;
+  if (!make_stage_folder(&folder, &result.error)) return result;
+  const std::string path = folder + "\\" + base_name(job.name);
+  SourceFile staged;
+  SourceRefusal refusal;
+  if (!write_new_file(path, *job.bytes)) {
+    result.error = "cannot write " + path + ": " + system_message(GetLastError());
+  } else if (!open_source(path.c_str(), &staged, &refusal)) {
+    result.error = "cannot open " + path + ": " + refusal.reason;
+  } else {
+    result = copy_file_to_drive(staged, *job.bytes, drive);
+  }
+  close_source(&staged);
+  DeleteFileA(path.c_str());
+  RemoveDirectoryA(folder.c_str());
+  return result;
+}
+
+}  // namespace
+
+CopyResult copy_to_drive(const CopyJob& job, const Drive& drive) {
+  static const std::vector<uint8_t> kNone;
+  if (job.made) return copy_made_image(job, drive);
+  return copy_file_to_drive(*job.source, job.bytes != nullptr ? *job.bytes : kNone, drive);
+}
+
+// A file of another size than the one copied is a partial image; one of the
+// same size is left, whoever wrote it.
+void discard_copy(const CopyJob& job, const Drive& drive) {
+  const std::string dest = drive.root + base_name(job.name);
+  const uint64_t expected = job.made ? job.bytes->size() : job.source->size;
   uint64_t size;
-  if (file_size(dest, &size) && size != source.size) DeleteFileA(dest.c_str());
+  if (file_size(dest, &size) && size != expected) DeleteFileA(dest.c_str());
 }

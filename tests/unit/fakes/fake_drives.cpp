@@ -153,9 +153,10 @@ bool drive_still_there(const Drive&, const std::string&) {
   return true;
 }
 
-CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                         const std::vector<uint64_t>& piece_ends, const Drive& drive) {
-  g_copies.push_back({source.name, drive.root, bytes, piece_ends});
+CopyResult copy_to_drive(const CopyJob& job, const Drive& drive) {
+  const SourceFile& source = *job.source;
+  g_copies.push_back({job.name, drive.root, job.bytes ? *job.bytes : std::vector<uint8_t>(),
+                      job.piece_ends});
   if (g_result_scripted) return g_result;
   CopyResult result;
   result.ok = true;
@@ -165,4 +166,4 @@ CopyResult copy_to_drive(const SourceFile& source, const std::vector<uint8_t>& b
   return result;
 }
 
-void discard_copy(const SourceFile&, const Drive& drive) { g_discarded.push_back(drive.root); }
+void discard_copy(const CopyJob&, const Drive& drive) { g_discarded.push_back(drive.root); }
