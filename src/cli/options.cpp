@@ -4,11 +4,13 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "uf2/families.h"
 
 namespace {
 
@@ -17,7 +19,7 @@ const char kShortOptions[] = "f:t:s:i:b:vh";
 // Long options without a short one return these codes, beyond any character.
 // Their names start with none of h, f, v, t, s, b, so every abbreviation of
 // the options above keeps its meaning.
-enum LongOnlyOption { kInspectOption = 0x100 };
+enum LongOnlyOption { kInspectOption = 0x100, kUf2FamilyOption, kAddressOption };
 
 const struct option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -28,6 +30,8 @@ const struct option kLongOptions[] = {
     {"sn", required_argument, nullptr, 'i'},
     {"baudrate", required_argument, nullptr, 'b'},
     {"inspect", no_argument, nullptr, kInspectOption},
+    {"uf2-family", required_argument, nullptr, kUf2FamilyOption},
+    {"address", required_argument, nullptr, kAddressOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -55,6 +59,18 @@ uint32_t read_u32(const char* text, int base) {
   if (magnitude > 0xFFFFFFFFULL) return 0xFFFFFFFFu;
   const uint32_t result = static_cast<uint32_t>(magnitude);
   return negative ? 0u - result : result;
+}
+
+// An address in hexadecimal, with or without 0x, below 4 GiB: where UF2
+// blocks can point.
+bool read_address(const char* text, uint64_t* address) {
+  const char* digits = text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? text + 2 : text;
+  if (*digits == '\0' || strspn(digits, "0123456789abcdefABCDEF") != strlen(digits)) return false;
+  errno = 0;
+  const unsigned long long value = std::strtoull(digits, nullptr, 16);
+  if (errno == ERANGE || value > 0xFFFFFFFFull) return false;
+  *address = value;
+  return true;
 }
 
 void print_version_text(int argc, char** argv) {
@@ -123,6 +139,23 @@ bool parse_options(int argc, char** argv) {
         break;
       case kInspectOption:
         inspect_only = true;
+        break;
+      case kUf2FamilyOption:
+        if (!parse_uf2_family(optarg, &uf2_family)) {
+          printf("Unknown UF2 family %s: give a family's name (such as rp2040) or its id in "
+                 "hexadecimal\n",
+                 escape_controls(optarg).c_str());
+          return false;
+        }
+        uf2_family_given = true;
+        break;
+      case kAddressOption:
+        if (!read_address(optarg, &image_address)) {
+          printf("The --address value %s is not an address in hexadecimal below 4 GiB\n",
+                 escape_controls(optarg).c_str());
+          return false;
+        }
+        image_address_given = true;
         break;
       default:  // '?': getopt_long has printed its diagnostic
         print_usage(stdout, 1);

@@ -226,15 +226,23 @@ BoardCheck check_for_board(const std::vector<Uf2Group>& groups, const BoardFacts
   BoardCheck check;
   const std::string file = escape_controls(name);
   const std::vector<Taken> sets = taken_sets(groups, facts);
-  if (!facts.families.empty() && sets.empty()) {
-    check.notes.push_back("Note: the board takes " + families_text(facts.families) + " and " +
-                          file + " has no block for " +
+  const bool has_ids = std::any_of(groups.begin(), groups.end(),
+                                   [](const Uf2Group& group) { return group.has_id; });
+  if (!facts.families.empty() && sets.empty() && has_ids) {
+    const std::string families = families_text(facts.families);
+    check.notes.push_back("Note: the board runs " + families + " and " + file +
+                          " has no block for " +
                           (facts.families.size() == 1 ? "it" : "any of them"));
+    check.not_taken = "the board runs " + families + " and " + file + " has none";
   }
   for (const Uf2Group& group : groups) {
     if (!group.has_id && facts.needs_family_id.value_or(false)) {
       check.notes.push_back("Note: the board ignores blocks without a family id, and " + file +
                             " has " + std::to_string(group.blocks) + " of them");
+      if (sets.empty() && check.not_taken.empty()) {
+        check.not_taken = "the board ignores blocks without a family id, and " + file +
+                          " has no other";
+      }
     }
   }
   if (!facts.flash_size) return check;

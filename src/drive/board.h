@@ -53,6 +53,9 @@ struct BoardCheck {
   std::vector<std::string> notes;  // "Note: ..." lines
   bool refused = false;
   std::string refusal;             // "Refused UF2 file ...", when refused
+  // Why the board will not take the file, for the line that says it did
+  // not: empty when the facts give no reason.
+  std::string not_taken;
 };
 
 // Checks the UF2 file `name`, whose blocks are `groups`, against the board:

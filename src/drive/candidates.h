@@ -8,15 +8,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "drive/board.h"
 #include "drive/drives.h"
 
 // A drive with the marker, and what it tells about the board.
 struct Candidate {
   size_t drive = 0;  // its index among the drives the pass listed
   MarkerFile marker;
-  // The first block of CURRENT.UF2, when the file to copy is UF2 and the
-  // drive shows one: the family the board runs. Empty otherwise.
-  std::vector<uint8_t> current_head;
+  // What its INFO_UF2.TXT and the first block of its CURRENT.UF2 tell.
+  BoardFacts facts;
 };
 
 // The candidates to flash, as indices into `candidates`, in order: the first

@@ -5,6 +5,8 @@
 
 #include "drive/candidates.h"
 #include "drive/drives.h"
+#include "drive/image_binding.h"
+#include "uf2/uf2_blocks.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "settings/settings.h"
@@ -15,18 +17,15 @@ constexpr unsigned kPassPauseMs = 500;
 constexpr unsigned kRestartPollMs = 50;
 constexpr size_t kCurrentUf2Head = 512;
 
-// Bootloaders that show the running firmware as CURRENT.UF2 say in its first
-// block which family they run. Some take more than one family, so a file
-// without blocks for it is worth a note, not a refusal.
-void note_foreign_family(const Firmware& firmware, const Candidate& candidate) {
-  const std::vector<uint8_t>& head = candidate.current_head;
-  uint32_t running;
-  if (!block_family(head.data(), head.size(), &running) ||
-      has_blocks_for(firmware.map, running)) {
-    return;
-  }
-  printf("Note: the board runs family 0x%08X and %s has no block for it\n",
-         static_cast<unsigned>(running), escape_controls(firmware.source.name).c_str());
+// What the drive tells about the board: its INFO_UF2.TXT and the first
+// block of its CURRENT.UF2 (the family the running firmware was made for),
+// where it has them.
+BoardFacts read_board_facts(const Drive& drive) {
+  std::vector<uint8_t> info, head;
+  const bool has_info = read_drive_file(drive, "INFO_UF2.TXT", kInfoUf2MaxSize, &info);
+  if (!read_drive_file(drive, "CURRENT.UF2", kCurrentUf2Head, &head)) head.clear();
+  const InfoUf2 parsed = parse_info_uf2(info.data(), info.size());
+  return board_facts(has_info ? &parsed : nullptr, head.data(), head.size());
 }
 
 // Waits until the drive has left, at most kRestartWaitMs. True when it left.
@@ -49,13 +48,18 @@ Delivered family_delivered(const Firmware& firmware, const CopyResult& copy) {
                                                                              : Delivered::kNo;
 }
 
-// The line that tells the outcome of a copy, if any.
-Outcome report(Outcome outcome, const std::string& error) {
+// The line that tells the outcome of a copy, if any. `not_taken` says why
+// the board would not take the file, when its facts tell.
+Outcome report(Outcome outcome, const std::string& error, const std::string& not_taken = "") {
   switch (outcome) {
     case Outcome::kBoardRestarted:
       printf("Board restarted\n");
       break;
     case Outcome::kNotTaken:
+      if (!not_taken.empty()) {
+        printf("Board did not take the file: %s\n", not_taken.c_str());
+        break;
+      }
       printf("Board did not take the file: it did not restart within %u s (blocks for another "
              "chip family, or not this board's image)\n",
              kRestartWaitMs / 1000);
@@ -69,24 +73,93 @@ Outcome report(Outcome outcome, const std::string& error) {
   return outcome;
 }
 
+// What goes onto one board, decided before anything is written: the file,
+// or the UF2 image made from it for the board, and the lines that say so.
+struct Prepared {
+  bool made = false;
+  Firmware image;                  // when made
+  std::vector<std::string> lines;  // "Converted ...", notes, and a refusal last
+  bool refused = false;
+  std::string not_taken;
+};
+
+ImageOptions image_options() {
+  ImageOptions options;
+  if (uf2_family_given) options.uf2_family = uf2_family;
+  if (image_address_given) options.address = image_address;
+  options.marker_family = family_id;
+  return options;
+}
+
+bool refuse(const std::string& line, Prepared* prepared) {
+  prepared->lines.push_back(line);
+  prepared->refused = true;
+  return false;
+}
+
+// A UF2 bootloader keeps UF2 blocks only: a file that is not UF2 is
+// converted for the board, with the family and address the options or the
+// board give. A drive found by -f's marker takes it as it is when there is
+// no address for it.
+bool convert_for_board(const Firmware& firmware, const BoardFacts& facts, Prepared* prepared) {
+  const ImageBinding binding = bind_image(firmware.format, facts, image_options());
+  if (binding.plan == ImagePlan::kCopyAsItIs) return true;
+  const std::string refused = std::string("Refused ") + image_format_name(firmware.format) +
+                              " file " + escape_controls(firmware.source.name) + ": ";
+  if (binding.plan == ImagePlan::kRefuse) return refuse(refused + binding.why, prepared);
+  if (!firmware.convertible) {
+    return refuse(refused + (firmware.source.size == 0 ? "it is empty" : "it is too large to be "
+                                                                         "an image for a board"),
+                  prepared);
+  }
+  prepared->image = firmware;
+  std::string why;
+  if (!convert_firmware(&prepared->image, binding.family, binding.offset, &why)) {
+    return refuse(why, prepared);
+  }
+  prepared->made = true;
+  prepared->lines.push_back(conversion_line(prepared->image, binding.family));
+  return true;
+}
+
+// Converts what needs converting and checks a UF2 image against what the
+// board tells: notes for what it would ignore, a refusal for what would not
+// fit its flash. False when refused.
+bool prepare(const Firmware& firmware, const BoardFacts& facts, Prepared* prepared) {
+  if (!firmware.uf2 && !convert_for_board(firmware, facts, prepared)) return false;
+  const Firmware& image = prepared->made ? prepared->image : firmware;
+  if (!image.uf2) return true;
+  const BoardCheck check =
+      check_for_board(uf2_groups(image.bytes.data(), image.bytes.size()), facts,
+                      firmware.source.name);
+  prepared->lines.insert(prepared->lines.end(), check.notes.begin(), check.notes.end());
+  prepared->not_taken = check.not_taken;
+  return !check.refused || refuse(check.refusal, prepared);
+}
+
 // Copies the file onto the chosen drive, made writable, and tells what the
-// board did with it.
+// board did with it. What the board's facts refuse is refused before the
+// drive is made writable: nothing is written.
 Outcome deliver(const Firmware& firmware, const std::string& marker, const Candidate& candidate,
                 Drive* drive) {
+  Prepared prepared;
+  const bool ready = prepare(firmware, candidate.facts, &prepared);
   std::string why;
-  if (!make_drive_writable(drive, &why)) return report(Outcome::kCopyFailed, why);
+  if (ready && !make_drive_writable(drive, &why)) return report(Outcome::kCopyFailed, why);
   printf("Find: %s, size %ld\n", escape_controls(candidate.marker.name).c_str(),
          candidate.marker.size);
-  if (firmware.uf2) note_foreign_family(firmware, candidate);
-  printf("%s\n", escape_controls(copy_command_line(firmware.source.name, drive->root)).c_str());
+  for (const std::string& line : prepared.lines) printf("%s\n", line.c_str());
+  if (!ready) return Outcome::kRefused;
+  const Firmware& image = prepared.made ? prepared.image : firmware;
+  const CopyJob job = copy_job(image);
+  printf("%s\n", escape_controls(copy_command_line(job.name, drive->root)).c_str());
   fflush(stdout);  // the copy may print too; keep the order
-  const CopyJob job = copy_job(firmware);
   const CopyResult copy = copy_to_drive(job, *drive);
   CopyObservation seen;
-  seen.uf2 = firmware.uf2;
+  seen.uf2 = image.uf2;
   seen.copy_ok = copy.ok;
   seen.destination_changed = copy.destination_changed;
-  seen.family_delivered = family_delivered(firmware, copy);
+  seen.family_delivered = family_delivered(image, copy);
   if (restart_expected(seen)) {
     seen.drive_gone = wait_for_drive_to_leave(*drive, marker);
   } else if (!copy.ok) {
@@ -95,7 +168,7 @@ Outcome deliver(const Firmware& firmware, const std::string& marker, const Candi
   const Verdict verdict = decide_verdict(seen);
   // Leave no truncated image behind, and nothing else than what this run wrote.
   if (verdict.discard) discard_copy(job, *drive);
-  return report(verdict.outcome, copy.error);
+  return report(verdict.outcome, copy.error, prepared.not_taken);
 }
 
 // What one pass found: the drives it listed, the lines each gave, and the
@@ -106,8 +179,7 @@ struct Findings {
   std::vector<Candidate> candidates;
 };
 
-void look_at(const Firmware& firmware, const std::string& marker, size_t index,
-             Findings* found) {
+void look_at(const std::string& marker, size_t index, Findings* found) {
   Drive& drive = found->drives[index];
   std::vector<std::string>& lines = found->lines[index];
   std::string message;
@@ -122,17 +194,14 @@ void look_at(const Firmware& firmware, const std::string& marker, size_t index,
     release_drive(&drive);
     return;
   }
-  if (firmware.uf2 &&
-      !read_drive_file(drive, "CURRENT.UF2", kCurrentUf2Head, &candidate.current_head)) {
-    candidate.current_head.clear();
-  }
+  candidate.facts = read_board_facts(drive);
   found->candidates.push_back(candidate);
 }
 
-bool find_candidates(const Firmware& firmware, const std::string& marker, Findings* found) {
+bool find_candidates(const std::string& marker, Findings* found) {
   if (!list_removable_drives(&found->drives)) return false;
   found->lines.assign(found->drives.size(), {});
-  for (size_t i = 0; i < found->drives.size(); ++i) look_at(firmware, marker, i, found);
+  for (size_t i = 0; i < found->drives.size(); ++i) look_at(marker, i, found);
   return true;
 }
 
@@ -150,7 +219,7 @@ void print_lines(const Findings& found, const std::vector<size_t>& chosen) {
 // drive with the marker was chosen and the copy attempted.
 bool search_pass(const Firmware& firmware, const std::string& marker, Outcome* outcome) {
   Findings found;
-  if (!find_candidates(firmware, marker, &found)) return false;
+  if (!find_candidates(marker, &found)) return false;
   const std::vector<size_t> chosen = choose_candidates(found.candidates);
   print_lines(found, chosen);
   // The others are let go before the copy: only the chosen drive is written.

@@ -4,6 +4,8 @@
 #include <new>
 
 #include "platform/text.h"
+#include "uf2/families.h"
+#include "uf2/uf2_blocks.h"
 
 namespace {
 
@@ -51,6 +53,46 @@ bool read_and_check(Firmware* firmware, std::string* why) {
   return refuse_uf2(*firmware, what, why);
 }
 
+// A file that is not UF2 may be an image to convert for the board: its
+// format is told from its content, and an ELF or HEX file is parsed now, so
+// that a broken one is refused before anything runs.
+bool load_image(Firmware* firmware, std::string* why) {
+  const SourceFile& source = firmware->source;
+  firmware->convertible = source.size > 0 && source.size <= kMaxUf2FileSize;
+  if (!firmware->convertible) return true;
+  std::vector<uint8_t> bytes;
+  std::string what;
+  try {
+    if (!read_whole(source, &bytes)) {
+      what = "it changed or could not be read while it was checked";
+    } else {
+      firmware->format = image_format(bytes.data(), bytes.size());
+      if (firmware->format == ImageFormat::kBinary ||
+          parse_image(bytes.data(), bytes.size(), firmware->format, &firmware->segments, &what)) {
+        return true;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    what = "there is not enough memory to read it (" + std::to_string(source.size) + " bytes)";
+  }
+  *why = std::string("Refused ") + image_format_name(firmware->format) + " file " +
+         escape_controls(source.name) + ": " + what;
+  return false;
+}
+
+// The file's name with the extension .uf2 instead of its own.
+std::string with_uf2_extension(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\:");
+  const size_t name = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || dot <= name) return path + ".uf2";
+  return path.substr(0, dot) + ".uf2";
+}
+
+uint32_t le32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
 }  // namespace
 
 std::string refused_name(const std::string& name, const SourceRefusal& refusal) {
@@ -74,7 +116,8 @@ bool load_firmware(const char* name, Firmware* firmware, std::string* why) {
   // A damaged first block makes a UF2 file too: copied unchecked, it would
   // never complete on the board.
   firmware->uf2 = looks_like_uf2(head, head_size);
-  if (!firmware->uf2) return true;
+  firmware->name_on_drive = source.name;
+  if (!firmware->uf2) return load_image(firmware, why);
   std::string what;
   if (!check_uf2_size(source.size, &what)) return refuse_uf2(*firmware, what, why);
   return read_and_check(firmware, why);
@@ -93,11 +136,51 @@ std::vector<uint64_t> piece_ends(const Firmware& firmware) {
   return ends;
 }
 
+bool convert_firmware(Firmware* firmware, uint32_t family, uint64_t offset, std::string* why) {
+  std::string what;
+  try {
+    std::vector<ImageSegment> read;
+    if (firmware->format == ImageFormat::kBinary) {
+      read.resize(1);
+      if (!read_whole(firmware->source, &read[0].bytes)) {
+        what = "it changed or could not be read since it was checked";
+      }
+    }
+    const std::vector<ImageSegment>& segments = read.empty() ? firmware->segments : read;
+    std::vector<uint8_t> image;
+    Uf2Map map;
+    if (what.empty() && make_uf2(segments, offset, family, &image, &what) &&
+        check_uf2(image.data(), image.size(), &map, &what)) {
+      firmware->bytes = std::move(image);
+      firmware->map = map;
+      firmware->uf2 = firmware->made = true;
+      firmware->name_on_drive = with_uf2_extension(firmware->source.name);
+      return true;
+    }
+  } catch (const std::bad_alloc&) {
+    what = "there is not enough memory to convert it";
+  }
+  *why = std::string("Refused ") + image_format_name(firmware->format) + " file " +
+         escape_controls(firmware->source.name) + ": " + what;
+  return false;
+}
+
+std::string conversion_line(const Firmware& firmware, uint32_t family) {
+  char at[16] = "";
+  if (firmware.bytes.size() >= kUf2BlockSize) {
+    snprintf(at, sizeof at, "0x%08X", static_cast<unsigned>(le32(firmware.bytes.data() + 12)));
+  }
+  return "Converted " + escape_controls(firmware.source.name) + ": " +
+         std::to_string(firmware.bytes.size() / kUf2BlockSize) + " blocks for family " +
+         uf2_family_label(family) + " at " + at;
+}
+
 CopyJob copy_job(const Firmware& firmware) {
   CopyJob job;
   job.source = &firmware.source;
   job.bytes = &firmware.bytes;
-  job.name = firmware.source.name;
+  job.made = firmware.made;
+  job.name = firmware.name_on_drive.empty() ? firmware.source.name : firmware.name_on_drive;
   job.piece_ends = piece_ends(firmware);
   return job;
 }

@@ -12,6 +12,10 @@ uint32_t baud_rate = 115200;
 const char* input_filename = nullptr;
 const char* program_name = "flashdrop.exe";
 bool inspect_only = false;
+uint32_t uf2_family = 0;
+bool uf2_family_given = false;
+uint64_t image_address = 0;
+bool image_address_given = false;
 
 const char kVersion[] = FLASHDROP_VERSION;
 
@@ -26,4 +30,8 @@ void reset_settings() {
   input_filename = nullptr;
   program_name = "flashdrop.exe";
   inspect_only = false;
+  uf2_family = 0;
+  uf2_family_given = false;
+  image_address = 0;
+  image_address_given = false;
 }

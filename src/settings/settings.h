@@ -18,6 +18,12 @@ extern uint32_t baud_rate;       // -b
 extern const char* input_filename;
 extern const char* program_name;
 extern bool inspect_only;        // --inspect: print what the file holds, run nothing else
+// --uf2-family and --address: how an image that is not UF2 is converted, when
+// given; otherwise the board tells.
+extern uint32_t uf2_family;
+extern bool uf2_family_given;
+extern uint64_t image_address;
+extern bool image_address_given;
 
 extern const char kVersion[];
 

@@ -57,7 +57,9 @@ class HostileDriveTest(unittest.TestCase):
             if name != "lost+found":
                 path = os.path.join(self.drive, name)
                 (os.rmdir if os.path.isdir(path) and not os.path.islink(path) else os.unlink)(path)
-        with open(os.path.join(self.drive, "INFO_UF2.TXT"), "w") as f:
+        # Found by -f's marker, which takes any file as it is (a UF2
+        # bootloader's INFO_UF2.TXT drive would get it converted).
+        with open(os.path.join(self.drive, "0000002A.ID"), "w") as f:
             f.write("UF2 Bootloader\n")
         self.firmware = os.path.join(self.src, "fw.uf2")
         with open(self.firmware, "wb") as f:
@@ -71,12 +73,12 @@ class HostileDriveTest(unittest.TestCase):
                 os.setgroups([])
                 os.setgid(65534)
                 os.setuid(65534)
-        result = subprocess.run([TOOL, "-t", "0", *args], capture_output=True, timeout=30,
+        result = subprocess.run([TOOL, "-t", "0", "-f", "2A", *args], capture_output=True, timeout=30,
                                 cwd=self.src, preexec_fn=limit)
         return result.returncode, result.stdout.decode()
 
     def found(self, name="fw.uf2"):
-        return (f"Removable Disk {self.shown}\nFind: INFO_UF2.TXT, size 15\n"
+        return (f"Removable Disk {self.shown}\nFind: 0000002A.ID, size 15\n"
                 f"copy \"{name}\" {self.shown}\n")
 
     def test_well_formed_run_prints_what_it_always_printed(self):

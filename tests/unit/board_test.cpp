@@ -132,24 +132,28 @@ TEST(BoardCheck, NotesWhatIsUselessAndRefusesWhatWouldNotFit) {
   const BoardFacts small_rp = facts_for({kRp2040}, true, 1024, 0x10000000);
   const BoardFacts small_samd = facts_for({kSamd21}, std::nullopt, 1024, std::nullopt);
   const BoardFacts small_unknown = facts_for({}, std::nullopt, 1024, std::nullopt);
-  const char* kNoBlock = "Note: the board takes family 0xE48BFF56 (RP2040) and fw.uf2 has no block for it";
+  const char* kNoBlock = "Note: the board runs family 0xE48BFF56 (RP2040) and fw.uf2 has no block for it";
   const struct {
     const char* what;
     std::vector<TestBlock> blocks;
     const BoardFacts& facts;
     std::vector<std::string> notes;
     const char* refusal;  // nullptr: not refused
+    const char* not_taken = "";
   } cases[] = {
       {"nothing known", family_blocks(9, kSamd21), BoardFacts(), {}, nullptr},
       {"its family", family_blocks(3), rp2040, {}, nullptr},
-      {"another family", family_blocks(3, kSamd21), rp2040, {kNoBlock}, nullptr},
+      {"another family", family_blocks(3, kSamd21), rp2040, {kNoBlock}, nullptr,
+       "the board runs family 0xE48BFF56 (RP2040) and fw.uf2 has none"},
       {"none of several", family_blocks(3), rp2350,
-       {"Note: the board takes families 0xE48BFF59 (RP2350_ARM_S) and 0xE48BFF5A (RP2350_RISCV) "
+       {"Note: the board runs families 0xE48BFF59 (RP2350_ARM_S) and 0xE48BFF5A (RP2350_RISCV) "
         "and fw.uf2 has no block for any of them"},
-       nullptr},
+       nullptr,
+       "the board runs families 0xE48BFF59 (RP2350_ARM_S) and 0xE48BFF5A (RP2350_RISCV) and "
+       "fw.uf2 has none"},
       {"no family id where one is needed", without_id(family_blocks(2)), rp2040,
-       {kNoBlock, "Note: the board ignores blocks without a family id, and fw.uf2 has 2 of them"},
-       nullptr},
+       {"Note: the board ignores blocks without a family id, and fw.uf2 has 2 of them"}, nullptr,
+       "the board ignores blocks without a family id, and fw.uf2 has no other"},
       {"no family id beside its family", concat(family_blocks(2), without_id(family_blocks(1))),
        rp2040, {"Note: the board ignores blocks without a family id, and fw.uf2 has 1 of them"},
        nullptr},
@@ -182,6 +186,7 @@ TEST(BoardCheck, NotesWhatIsUselessAndRefusesWhatWouldNotFit) {
     EXPECT_EQ(check.notes, c.notes) << c.what;
     EXPECT_EQ(check.refused, c.refusal != nullptr) << c.what;
     EXPECT_EQ(check.refusal, c.refusal == nullptr ? "" : c.refusal) << c.what;
+    EXPECT_EQ(check.not_taken, c.not_taken) << c.what;
   }
 }
 

@@ -10,6 +10,7 @@
 #include "fakes/fake_drives.h"
 #include "fakes/fake_platform.h"
 #include "settings/settings.h"
+#include "uf2/families.h"
 #include "uf2_builder.h"
 
 namespace {
@@ -18,6 +19,9 @@ class DriveSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     reset_settings();
+    // The drives are found by -f's marker, which takes any file as it is:
+    // one for a UF2 bootloader (INFO_UF2.TXT) gets UF2 blocks only.
+    family_id = 0x2A;
     fake_drives::reset();
     fake_clock::reset();
     use_file("fw.uf2", std::vector<uint8_t>(1000, 'x'));
@@ -48,7 +52,7 @@ class DriveSearchTest : public ::testing::Test {
 };
 
 const FakeDrive kPlainStick = {"D:\\", {{"photo.jpg", 10}}};
-const FakeDrive kBootloader = {"E:\\", {{"INFO_UF2.TXT", 123}}};
+const FakeDrive kBootloader = {"E:\\", {{"0000002A.ID", 123}}};
 
 TEST_F(DriveSearchTest, MarkerNameFollowsTheFamilyId) {
   EXPECT_EQ(marker_name(0), "INFO_UF2.TXT");
@@ -89,7 +93,7 @@ TEST_F(DriveSearchTest, FirstDriveWithTheMarkerGetsTheFileAndEndsTheSearch) {
   EXPECT_EQ(search(),
             "Removable Disk D:\\\n"
             "Removable Disk E:\\\n"
-            "Find: INFO_UF2.TXT, size 123\n"
+            "Find: 0000002A.ID, size 123\n"
             "copy \"fw.uf2\" E:\\\n");
   EXPECT_EQ(result_, Outcome::kCopied);
   ASSERT_EQ(fake_drives::copies().size(), 1u);
@@ -118,15 +122,15 @@ TEST(ChooseCandidates, TheFirstCandidateIsFlashed) {
 // and only the chosen one is made writable and gets the file. The lines stop
 // at the chosen drive, as they did when the search stopped there.
 TEST_F(DriveSearchTest, OnlyTheChosenCandidateIsMadeWritableAndEveryAttachedDriveIsReleased) {
-  FakeDrive gone = {"H:\\", {{"INFO_UF2.TXT", 9}}};
+  FakeDrive gone = {"H:\\", {{"0000002A.ID", 9}}};
   gone.attach_fails = true;
   gone.attach_message = "Cannot mount /dev/sdh: Input/output error";
-  const FakeDrive second = {"F:\\", {{"INFO_UF2.TXT", 7}}};
+  const FakeDrive second = {"F:\\", {{"0000002A.ID", 7}}};
   fake_drives::script({{false, {kPlainStick, kBootloader, second, gone, kPlainStick}}});
   EXPECT_EQ(search(),
             "Removable Disk D:\\\n"
             "Removable Disk E:\\\n"
-            "Find: INFO_UF2.TXT, size 123\n"
+            "Find: 0000002A.ID, size 123\n"
             "copy \"fw.uf2\" E:\\\n");
   EXPECT_EQ(fake_drives::made_writable(), std::vector<std::string>{"E:\\"});
   ASSERT_EQ(fake_drives::copies().size(), 1u);
@@ -143,13 +147,13 @@ TEST_F(DriveSearchTest, ADriveThatCannotBeAttachedSaysWhyOrNothing) {
   FakeDrive refused = {"", {}};
   refused.attach_fails = true;
   refused.attach_message = "Not allowed to mount /dev/sdb through UDisks2 (no)";
-  FakeDrive silent = {"G:\\", {{"INFO_UF2.TXT", 1}}};
+  FakeDrive silent = {"G:\\", {{"0000002A.ID", 1}}};
   silent.attach_fails = true;  // left to the desktop for now: nothing to say
   fake_drives::script({{false, {refused, silent, kBootloader}}});
   EXPECT_EQ(search(),
             "Not allowed to mount /dev/sdb through UDisks2 (no)\n"
             "Removable Disk E:\\\n"
-            "Find: INFO_UF2.TXT, size 123\n"
+            "Find: 0000002A.ID, size 123\n"
             "copy \"fw.uf2\" E:\\\n");
   EXPECT_EQ(fake_drives::released(), std::vector<std::string>{"E:\\"});
 }
@@ -170,17 +174,18 @@ TEST_F(DriveSearchTest, ADriveThatCannotBeMadeWritableIsACopyFailureWithoutACopy
 }
 
 TEST_F(DriveSearchTest, MarkerIsPrintedAsStoredOnTheDrive) {
-  fake_drives::script({{false, {{"/media/u/BOOT", {{"Info_Uf2.txt", 5}}}}}});
+  fake_drives::script({{false, {{"/media/u/BOOT", {{"0000002a.Id", 5}}}}}});
   EXPECT_EQ(search(),
             "Removable Disk /media/u/BOOT\n"
-            "Find: Info_Uf2.txt, size 5\n"
+            "Find: 0000002a.Id, size 5\n"
             "copy \"fw.uf2\" /media/u/BOOT\n");
 }
 
 TEST_F(DriveSearchTest, FamilyIdSelectsItsOwnMarkerOnly) {
+  const FakeDrive info_only = {"E:\\", {{"INFO_UF2.TXT", 123}}};
   const FakeDrive both = {"G:\\", {{"INFO_UF2.TXT", 1}, {"0000002A.ID", 2}}};
   family_id = 42;
-  fake_drives::script({{false, {kBootloader, both}}});
+  fake_drives::script({{false, {info_only, both}}});
   EXPECT_EQ(search(),
             "Removable Disk E:\\\n"
             "Removable Disk G:\\\n"
@@ -196,7 +201,7 @@ TEST_F(DriveSearchTest, DriveThatAppearsInALaterPassIsFound) {
   EXPECT_EQ(search(),
             "times:4\ntimes:3\n"
             "Removable Disk E:\\\n"
-            "Find: INFO_UF2.TXT, size 123\n"
+            "Find: 0000002A.ID, size 123\n"
             "copy \"fw.uf2\" E:\\\n");
   EXPECT_EQ(fake_drives::passes_listed(), 3);
   EXPECT_EQ(fake_clock::sleeps(), (std::vector<unsigned>{500, 500}));
@@ -225,7 +230,7 @@ TEST_F(DriveSearchTest, FailedCopyIsReportedAndEndsTheSearch) {
   fake_drives::copy_result(failure);
   EXPECT_EQ(search(),
             "Removable Disk E:\\\n"
-            "Find: INFO_UF2.TXT, size 123\n"
+            "Find: 0000002A.ID, size 123\n"
             "copy \"fw.uf2\" E:\\\n"
             "Copy failed: cannot write E:\\fw.uf2: No space left on device\n");
   EXPECT_EQ(result_, Outcome::kCopyFailed);
@@ -247,11 +252,11 @@ TEST_F(DriveSearchTest, FileNameWithSpacesStandsBetweenQuotes) {
 constexpr uint32_t kBoardFamily = 0xE48BFF56;
 constexpr uint32_t kOtherFamily = 0x68ED2B88;
 const FakeDrive kUf2Board = {"E:\\",
-                             {{"INFO_UF2.TXT", 123}, {"CURRENT.UF2", 1024}},
+                             {{"0000002A.ID", 123}, {"CURRENT.UF2", 1024}},
                              {{"CURRENT.UF2", uf2_file(family_blocks(2))}}};
 const char kFoundOnBoard[] =
     "Removable Disk E:\\\n"
-    "Find: INFO_UF2.TXT, size 123\n"
+    "Find: 0000002A.ID, size 123\n"
     "copy \"fw.uf2\" E:\\\n";
 
 std::vector<TestBlock> board_then_other() {
@@ -297,11 +302,11 @@ TEST_F(DriveSearchTest, BoardThatNeverRestartsDidNotTakeTheFile) {
   fake_drives::script({{false, {kUf2Board}}});
   EXPECT_EQ(search(),
             "Removable Disk E:\\\n"
-            "Find: INFO_UF2.TXT, size 123\n"
-            "Note: the board runs family 0xE48BFF56 and fw.uf2 has no block for it\n"
+            "Find: 0000002A.ID, size 123\n"
+            "Note: the board runs family 0xE48BFF56 (RP2040) and fw.uf2 has no block for it\n"
             "copy \"fw.uf2\" E:\\\n"
-            "Board did not take the file: it did not restart within 5 s (blocks for another "
-            "chip family, or not this board's image)\n");
+            "Board did not take the file: the board runs family 0xE48BFF56 (RP2040) and fw.uf2 "
+            "has none\n");
   EXPECT_EQ(result_, Outcome::kNotTaken);
   unsigned waited = 0;
   for (unsigned ms : fake_clock::sleeps()) waited += ms;
@@ -369,12 +374,83 @@ TEST_F(DriveSearchTest, CopyThatWroteNothingFailsAndRemovesNothing) {
   }
 }
 
+std::vector<uint8_t> text_bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// A UF2 bootloader keeps UF2 blocks only: an image that is not UF2 is
+// converted with what the board or the options tell, or refused; a UF2
+// image that would not fit the board's flash is refused before any write.
+TEST_F(DriveSearchTest, WhatTheBoardTellsDecidesBeforeTheCopy) {
+  const std::string rom_info = "UF2 Bootloader v3.0\r\nModel: Raspberry Pi RP2\r\nBoard-ID: RPI-RP2\r\n";
+  const FakeDrive rom = {"E:\\", {{"INFO_UF2.TXT", 60}}, {{"INFO_UF2.TXT", text_bytes(rom_info)}}};
+  const FakeDrive unknown = {"E:\\", {{"INFO_UF2.TXT", 10}}, {{"INFO_UF2.TXT", text_bytes("UF2 Bootloader\n")}}};
+  const FakeDrive small = {"E:\\", {{"INFO_UF2.TXT", 30}, {"CURRENT.UF2", 1024}},
+                           {{"INFO_UF2.TXT", text_bytes("UF2 Bootloader\nFlash Size: 1K\n")},
+                            {"CURRENT.UF2", uf2_file(family_blocks(1))}}};
+  const std::string hex = ":020000040800F2\n:0400000001020304F2\n:00000001FF\n";
+  const struct {
+    const char* what;
+    const char* file;
+    std::vector<uint8_t> bytes;
+    const char* family;  // --uf2-family, or nullptr
+    FakeDrive drive;
+    const char* lines;   // after the Find line
+    Outcome outcome;
+  } cases[] = {
+      {"a binary for a board known by its id", "fw.bin", std::vector<uint8_t>(700, 7), nullptr,
+       rom,
+       "Converted fw.bin: 3 blocks for family 0xE48BFF56 (RP2040) at 0x10000000\n"
+       "copy \"fw.uf2\" E:\\\nBoard restarted\n",
+       Outcome::kBoardRestarted},
+      {"HEX with the family given", "app.hex", text_bytes(hex), "samd21", unknown,
+       "Converted app.hex: 1 blocks for family 0x68ED2B88 (SAMD21) at 0x08000000\n"
+       "copy \"app.uf2\" E:\\\nBoard restarted\n",
+       Outcome::kBoardRestarted},
+      {"a binary for a board that tells no family", "fw.bin", std::vector<uint8_t>(700, 7),
+       nullptr, unknown,
+       "Refused raw binary file fw.bin: the board does not tell which UF2 family it takes; give "
+       "it with --uf2-family\n",
+       Outcome::kRefused},
+      {"a UF2 file larger than the flash", "big.uf2", uf2_file(family_blocks(5)), nullptr, small,
+       "Refused UF2 file big.uf2: its 5 blocks for family 0xE48BFF56 (RP2040) carry 1280 "
+       "payload bytes, more than the board's flash of 1024 bytes (Flash Size: 1K in "
+       "INFO_UF2.TXT)\n",
+       Outcome::kRefused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    family_id = 0;
+    if (c.family != nullptr) {
+      uf2_family_given = true;
+      ASSERT_TRUE(parse_uf2_family(c.family, &uf2_family));
+    }
+    use_file(c.file, c.bytes);
+    fake_drives::script({{false, {c.drive}}});
+    fake_drives::leave_after_looks(1);
+    EXPECT_EQ(search(), "Removable Disk E:\\\nFind: INFO_UF2.TXT, size " +
+                            std::to_string(c.drive.files.at("INFO_UF2.TXT")) + "\n" + c.lines);
+    EXPECT_EQ(result_, c.outcome);
+    if (c.outcome == Outcome::kRefused) {
+      EXPECT_TRUE(fake_drives::copies().empty());
+      EXPECT_TRUE(fake_drives::made_writable().empty());  // nothing written, not even a remount
+    } else {
+      ASSERT_EQ(fake_drives::copies().size(), 1u);
+      const std::vector<uint8_t>& copied = fake_drives::copies()[0].bytes;
+      Uf2Map map;
+      std::string why;
+      EXPECT_TRUE(check_uf2(copied.data(), copied.size(), &map, &why)) << why;
+    }
+  }
+}
+
 TEST_F(DriveSearchTest, ControlCharactersFromOutsideAreEscaped) {
   use_file("fw\x1b[2J.bin", {1, 2, 3});
-  fake_drives::script({{false, {{"/media/u/A\nCopy failed: x", {{"INFO_UF2.TXT", 1}}}}}});
+  fake_drives::script({{false, {{"/media/u/A\nCopy failed: x", {{"0000002A.ID", 1}}}}}});
   EXPECT_EQ(search(),
             "Removable Disk /media/u/A\\012Copy failed: x\n"
-            "Find: INFO_UF2.TXT, size 1\n"
+            "Find: 0000002A.ID, size 1\n"
             "copy \"fw\\033[2J.bin\" /media/u/A\\012Copy failed: x\n");
 }
 
