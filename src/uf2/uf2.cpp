@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "uf2/families.h"
+
 namespace {
 
 constexpr uint32_t kMagicStart0 = 0x0A324655;
@@ -31,9 +33,7 @@ bool has_magic(const uint8_t* p) {
 
 std::string family_label(const Uf2Family& family) {
   if (!family.has_id) return "blocks without a family id";
-  char text[32];
-  snprintf(text, sizeof text, "family 0x%08X", static_cast<unsigned>(family.id));
-  return text;
+  return "family " + uf2_family_label(family.id);
 }
 
 // The families met so far, in order of first appearance, and one key per

@@ -48,7 +48,7 @@ bool check_uf2_size(uint64_t size, std::string* why);
 // Checks a whole UF2 file: its size (check_uf2_size), every block with the
 // three magic numbers and at most 476 payload bytes, and for each family one
 // block count and each number below it exactly once. Fills `map`, or sets
-// `why` to what is wrong ("block 57 of 1200 missing (family 0xE48BFF56)").
+// `why` to what is wrong ("block 57 of 1200 missing (family 0xE48BFF56 (RP2040))").
 // Takes time in proportion to the blocks, whatever their families (a sort of
 // the block numbers aside), and may throw std::bad_alloc.
 bool check_uf2(const uint8_t* data, size_t size, Uf2Map* map, std::string* why);

@@ -120,7 +120,7 @@ class RefusalTest(unittest.TestCase):
             f.write(uf2[:1024])
         os.makedirs(os.path.join(WORKDIR, "folder.uf2"), exist_ok=True)
         cases = [
-            (["short.uf2"], "Refused UF2 file short.uf2: block 2 of 3 missing (family 0xE48BFF56)"),
+            (["short.uf2"], "Refused UF2 file short.uf2: block 2 of 3 missing (family 0xE48BFF56 (RP2040))"),
             (["missing.uf2"], "Refused file name missing.uf2: No such file or directory"),
             (["folder.uf2"], "Refused file name folder.uf2: it is a folder"),
             (["/dev/null"], "Refused file name /dev/null: it is not a regular file"),

@@ -51,7 +51,7 @@ class InspectTest(unittest.TestCase):
              "    0x00002000-0x0000200F (16 bytes)\n"
              "    0x00003000-0x0000300F (16 bytes)\n"),
             ("cut.uf2", 1,
-             "Refused UF2 file cut.uf2: block 2 of 3 missing (family 0xE48BFF56)\n"),
+             "Refused UF2 file cut.uf2: block 2 of 3 missing (family 0xE48BFF56 (RP2040))\n"),
             ("fw.hex", 0,
              "fw.hex: Intel HEX, 20 bytes in 2 ranges, 2 UF2 blocks of 256 bytes\n"
              "  0x08000000-0x0800000F (16 bytes)\n"

@@ -463,7 +463,7 @@ TEST(Firmware, UF2FilesAreCheckedWholeAndOtherFilesPassAsTheyAre) {
   Firmware firmware;
   std::string why;
   EXPECT_FALSE(load_firmware("short.uf2", &firmware, &why));
-  EXPECT_EQ(why, "Refused UF2 file short.uf2: block 2 of 3 missing (family 0xE48BFF56)");
+  EXPECT_EQ(why, "Refused UF2 file short.uf2: block 2 of 3 missing (family 0xE48BFF56 (RP2040))");
   EXPECT_FALSE(load_firmware("gone.uf2", &firmware, &why));
   EXPECT_EQ(why, "Refused file name gone.uf2: No such file or directory");
   firmware = Firmware();

@@ -61,12 +61,12 @@ TEST(Uf2Check, AcceptsSoundFilesAndSaysWhatIsWrongWithBrokenOnes) {
       {"two families, each complete", uf2_file(concat(family_blocks(3), family_blocks(2, kOther))),
        nullptr},
       {"blocks without a family id", uf2_file(no_family), nullptr},
-      {"a block missing", uf2_file(missing), "block 57 of 1200 missing (family 0xE48BFF56)"},
-      {"a block twice", uf2_file(twice), "block 1 of 4 appears twice (family 0xE48BFF56)"},
+      {"a block missing", uf2_file(missing), "block 57 of 1200 missing (family 0xE48BFF56 (RP2040))"},
+      {"a block twice", uf2_file(twice), "block 1 of 4 appears twice (family 0xE48BFF56 (RP2040))"},
       {"counts disagree", uf2_file(recount),
-       "block 1 of the file says the image has 4 blocks, earlier ones said 3 (family 0xE48BFF56)"},
+       "block 1 of the file says the image has 4 blocks, earlier ones said 3 (family 0xE48BFF56 (RP2040))"},
       {"a number beyond the count", uf2_file(beyond),
-       "block 2 of the file is numbered 3, beyond its count of 3 (family 0xE48BFF56)"},
+       "block 2 of the file is numbered 3, beyond its count of 3 (family 0xE48BFF56 (RP2040))"},
       {"payload too large", uf2_file(fat_payload),
        "block 1 of the file carries 477 payload bytes, more than 476"},
       {"magic number missing", uf2_file(no_end_magic),
@@ -76,7 +76,7 @@ TEST(Uf2Check, AcceptsSoundFilesAndSaysWhatIsWrongWithBrokenOnes) {
       {"families in turns, one block twice", uf2_file(interleaved_twice),
        "block 0 of 4 appears twice (blocks without a family id)"},
       {"second family incomplete",
-       uf2_file(concat(family_blocks(3), other_short)), "block 1 of 2 missing (family 0x68ED2B88)"},
+       uf2_file(concat(family_blocks(3), other_short)), "block 1 of 2 missing (family 0x68ED2B88 (SAMD21))"},
   };
   for (const CheckCase& c : cases) {
     Uf2Map map;
