@@ -312,6 +312,28 @@ TEST_F(DrivesWin32Test, CopyPutsTheFileByteForByteIntoTheRootUnderItsOwnName) {
   EXPECT_EQ(read_file(on_drive("fw.uf2")), data);
 }
 
+// An image made from the file (a converted .bin) reaches the drive under
+// the image's name, with its bytes, through a file of its own that is gone
+// afterwards.
+TEST_F(DrivesWin32Test, AMadeImageIsCopiedUnderItsNameAndLeavesNothingBehind) {
+  const SourceFile& file = opened(source("fw.bin", "raw firmware"));
+  const std::string made = image();
+  CopyJob job = job_of(file);
+  const std::vector<uint8_t> bytes(made.begin(), made.end());
+  job.bytes = &bytes;
+  job.made = true;
+  job.name = source_dir_ + "\\fw.uf2";
+  const CopyResult result = copy_to_drive(job, at(kRemovable));
+  EXPECT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(read_file(on_drive("fw.uf2")), made);
+  EXPECT_FALSE(exists(on_drive("fw.bin")));
+  std::vector<char> temp(MAX_PATH + 1);
+  GetTempPathA(static_cast<DWORD>(temp.size()), temp.data());
+  const std::string stage = std::string(temp.data()) + "flashdrop-" +
+                            std::to_string(GetCurrentProcessId()) + "-0";
+  EXPECT_EQ(GetFileAttributesA(stage.c_str()), INVALID_FILE_ATTRIBUTES) << stage;
+}
+
 TEST_F(DrivesWin32Test, CopyReplacesAFileOfTheSameNameWhateverCopycmdSays) {
   write_file(on_drive("fw.uf2"), "an older image");
   ASSERT_TRUE(SetEnvironmentVariableA("COPYCMD", "/-Y"));  // copy would ask, and wait

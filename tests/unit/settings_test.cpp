@@ -93,6 +93,38 @@ TEST_F(ParseTest, FamilyIsReadInBaseSixteen) {
   EXPECT_EQ(family_id, 42u);
 }
 
+// How an image that is not UF2 is converted: a family by name or id, an
+// address in hexadecimal; a value that is neither is refused (status 1).
+TEST_F(ParseTest, ImageOptionsTakeAFamilyNameOrIdAndAHexadecimalAddress) {
+  const struct {
+    std::vector<std::string> words;
+    bool ok;
+    bool family_given;
+    uint32_t family;
+    bool address_given;
+    uint64_t address;
+  } cases[] = {
+      {{"--uf2-family", "rp2350-arm-s", "fw.bin"}, true, true, 0xE48BFF59, false, 0},
+      {{"--uf2-fam=E48BFF56", "fw.bin"}, true, true, 0xE48BFF56, false, 0},
+      {{"--address", "0x10004000", "fw.bin"}, true, false, 0, true, 0x10004000},
+      {{"--a=8000", "fw.bin"}, true, false, 0, true, 0x8000},
+      {{"--uf2-family", "no-such-chip", "fw.bin"}, false, false, 0, false, 0},
+      {{"--address", "0x100000000", "fw.bin"}, false, false, 0, false, 0},
+      {{"--address", "10k", "fw.bin"}, false, false, 0, false, 0},
+  };
+  for (const auto& c : cases) {
+    reset_all();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(parse(c.words), c.ok) << c.words[0];
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.empty(), c.ok) << out;
+    EXPECT_EQ(uf2_family_given, c.family_given) << c.words[0];
+    EXPECT_EQ(uf2_family, c.family) << c.words[0];
+    EXPECT_EQ(image_address_given, c.address_given) << c.words[0];
+    EXPECT_EQ(image_address, c.address) << c.words[0];
+  }
+}
+
 TEST_F(ParseTest, NumbersFollowTheThirtyTwoBitStrtoulRules) {
   const std::pair<const char*, uint32_t> cases[] = {
       {"9600", 9600u},
