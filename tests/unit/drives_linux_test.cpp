@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "copy_jobs.h"
 #include "drive/drives.h"
 #include "drive/linux/block_linux.h"
 #include "drive/linux/drives_linux.h"
@@ -169,17 +170,6 @@ TEST_F(SysfsFixture, ListingGivesEachDriveWithItsIdentity) {
 }
 
 // A folder as the listing gives a drive mounted there: its device number.
-// The copy of `file` under its own name: `bytes` as read before, or none.
-CopyJob job_of(const SourceFile& file, const std::vector<uint8_t>* bytes = nullptr,
-               const std::vector<uint64_t>& ends = {}) {
-  CopyJob job;
-  job.source = &file;
-  job.bytes = bytes;
-  job.name = file.name;
-  job.piece_ends = ends;
-  return job;
-}
-
 Drive listed(const std::string& root) {
   Drive drive;
   drive.root = root;

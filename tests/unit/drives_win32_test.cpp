@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "copy_jobs.h"
 #include "drive/drives.h"
 #include "drive/firmware.h"
 
@@ -22,17 +23,6 @@ const char kRemovable[] = "R:\\";
 const char kFixed[] = "H:\\";
 
 // The drive at `root`, as the listing gives it.
-// The copy of `file` under its own name: `bytes` as read before, or none.
-CopyJob job_of(const SourceFile& file, const std::vector<uint8_t>* bytes = nullptr,
-               const std::vector<uint64_t>& ends = {}) {
-  CopyJob job;
-  job.source = &file;
-  job.bytes = bytes;
-  job.name = file.name;
-  job.piece_ends = ends;
-  return job;
-}
-
 Drive at(const std::string& root) {
   Drive drive;
   drive.root = root;
