@@ -161,7 +161,12 @@ void unmount_privately(const Drive& drive) {
   let_go_of_mount(drive.root);
 }
 
+// The root handle find_marker kept would hold the read-only mount busy: it
+// is let go first. The writable mount's root is then opened when needed,
+// and each time checked to be the listed device.
 bool remount_through_udisks(Drive* drive, std::string* why) {
+  if (drive->root_handle >= 0) close(static_cast<int>(drive->root_handle));
+  drive->root_handle = -1;
   if (!udisks_unmount(drive->device)) {
     *why = "cannot mount " + drive->device + " writable: UDisks2 did not unmount it";
     return false;
