@@ -35,6 +35,10 @@ INTERPRETER = None
 ARGV0 = "T:\\flashdrop.exe"
 BUILTIN_USAGE = usage("flashdrop.exe")
 CHINESE_NAME = "\u56fa\u4ef6.uf2"  # two CJK characters: "??.uf2" in a legacy code page
+# A drive found by a family's own marker takes any file as it is; one found by
+# INFO_UF2.TXT keeps UF2 blocks only. The copy mechanics are shown on the former.
+ID_MARKER = "0000002A.ID"
+FAMILY = ("-f", "2A")
 
 
 def crlf(text):
@@ -244,23 +248,41 @@ class DriveTest(WineTestCase):
 
     def test_first_of_two_bootloader_drives_gets_the_file_byte_for_byte(self):
         marker = b"UF2 Bootloader v1.0\n"
-        self.drive("e", ("INFO_UF2.TXT", marker))
-        self.drive("f", ("INFO_UF2.TXT", marker))
+        self.drive("e", (ID_MARKER, marker))
+        self.drive("f", (ID_MARKER, marker))
         data = image(7)
         self.source("fw.uf2", data)
-        self.assert_run(self.run_tool("-t", "3", "fw.uf2"), 0,
-                        f"Removable Disk E:\\\nFind: INFO_UF2.TXT, size {len(marker)}\n"
+        self.assert_run(self.run_tool(*FAMILY, "-t", "3", "fw.uf2"), 0,
+                        f"Removable Disk E:\\\nFind: {ID_MARKER}, size {len(marker)}\n"
                         'copy "fw.uf2" E:\\\n')
-        self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": marker, "fw.uf2": data})
-        self.assertEqual(self.on_drive("f"), {"INFO_UF2.TXT": marker})
+        self.assertEqual(self.on_drive("e"), {ID_MARKER: marker, "fw.uf2": data})
+        self.assertEqual(self.on_drive("f"), {ID_MARKER: marker})
+
+    def restarts_once_it_holds(self, letter, name, data):
+        """Plays the board of `letter`: once `name` holds `data` on it, its marker goes."""
+        folder = WithDrives.folders[letter]
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            if self.on_drive(letter).get(name) == data:
+                for marker in os.listdir(folder):
+                    if marker.lower() == "info_uf2.txt":
+                        os.remove(os.path.join(folder, marker))
+                return
+            time.sleep(0.01)
 
     def test_marker_is_found_in_any_letter_case_and_printed_as_stored(self):
+        # Such a drive takes UF2 blocks: a UF2 image, and the board restarts
+        # once it has it.
         self.drive("f", ("info_uf2.txt", b"x"))
-        self.source("fw.uf2", b"fw")
+        data = uf2_block(0xE48BFF56, 0, 1, b"fw")
+        self.source("fw.uf2", data)
+        board = threading.Thread(target=self.restarts_once_it_holds, args=("f", "fw.uf2", data))
+        board.start()
+        self.addCleanup(board.join)
         self.assert_run(self.run_tool("fw.uf2", "-t", "0"), 0,
                         "Removable Disk E:\\\nRemovable Disk F:\\\nFind: info_uf2.txt, size 1\n"
-                        'copy "fw.uf2" F:\\\n')
-        self.assertEqual(self.on_drive("f")["fw.uf2"], b"fw")
+                        'copy "fw.uf2" F:\\\nBoard restarted\n')
+        self.assertEqual(self.on_drive("f"), {"fw.uf2": data})
 
     def test_family_id_selects_its_own_marker(self):
         self.drive("e", ("INFO_UF2.TXT", b"generic"))
@@ -284,23 +306,24 @@ class DriveTest(WineTestCase):
 
     def test_drive_that_appears_between_passes_is_found(self):
         self.source("fw.uf2", image(3))
-        timer = threading.Timer(1.2, self.drive, args=("f", ("INFO_UF2.TXT", b"late")))
+        timer = threading.Timer(1.2, self.drive, args=("f", (ID_MARKER, b"late")))
         timer.start()
         self.addCleanup(timer.cancel)
-        result = self.run_tool("-t", "20", "fw.uf2")
+        result = self.run_tool(*FAMILY, "-t", "20", "fw.uf2")
         out = result.stdout.decode()
         self.assertEqual(result.returncode, 0, out)
         self.assertIn("times:19\r\n", out)
-        self.assertTrue(out.endswith("Removable Disk F:\\\r\nFind: INFO_UF2.TXT, size 4\r\n"
+        self.assertTrue(out.endswith(f"Removable Disk F:\\\r\nFind: {ID_MARKER}, size 4\r\n"
                                      'copy "fw.uf2" F:\\\r\n'), out)
         self.assertEqual(self.on_drive("f")["fw.uf2"], image(3))
 
     def test_a_file_of_the_same_name_on_the_drive_is_replaced_without_a_question(self):
         # COPYCMD=/-Y makes copy ask, and wait for an answer nobody gives.
-        self.drive("e", ("INFO_UF2.TXT", b"m"), ("fw.uf2", b"an older image"))
+        self.drive("e", (ID_MARKER, b"m"), ("fw.uf2", b"an older image"))
         self.source("fw.uf2", image(5))
-        self.assert_run(self.run_tool("-t", "0", "fw.uf2", env={"COPYCMD": "/-Y"}, timeout=30),
-                        0, "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+        self.assert_run(self.run_tool(*FAMILY, "-t", "0", "fw.uf2", env={"COPYCMD": "/-Y"},
+                                      timeout=30),
+                        0, f"Removable Disk E:\\\nFind: {ID_MARKER}, size 1\n"
                         'copy "fw.uf2" E:\\\n')
         self.assertEqual(self.on_drive("e")["fw.uf2"], image(5))
 
@@ -316,15 +339,16 @@ class DriveTest(WineTestCase):
                 f.write(bytes(os.path.getsize(path)))
 
         uf2 = b"".join(uf2_block(0xE48BFF56, n, 8, bytes([n]) * 256) for n in range(8))
-        cases = (("fw.uf2", uf2, zeros, "its bytes differ from those checked at offset 0"),
+        cases = (("fw.uf2", uf2, zeros, "its bytes differ from those checked at offset 0",
+                  "INFO_UF2.TXT", ()),
                  ("app.bin", image(9), os.remove,
-                  "app.bin no longer names the file that was checked"))
-        for name, data, change, what in cases:
+                  "app.bin no longer names the file that was checked", ID_MARKER, FAMILY))
+        for name, data, change, what, marker, family in cases:
             with self.subTest(name=name):
                 shutil.rmtree(WithDrives.folders["e"], ignore_errors=True)
                 path = self.source(name, data)
                 process = subprocess.Popen(
-                    ["wine", ARGV0, "-t", "40", name], cwd=self.work,
+                    ["wine", ARGV0, *family, "-t", "40", name], cwd=self.work,
                     env=WithDrives.prefix.environ(), stdin=subprocess.DEVNULL,
                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                 try:
@@ -334,7 +358,7 @@ class DriveTest(WineTestCase):
                         self.assertTrue(line, out)
                         out += line
                     change(path)
-                    self.drive("e", ("INFO_UF2.TXT", b"m"), (name, b"an older image"))
+                    self.drive("e", (marker, b"m"), (name, b"an older image"))
                     rest, _ = process.communicate(timeout=60)
                 finally:
                     if process.poll() is None:
@@ -343,52 +367,50 @@ class DriveTest(WineTestCase):
                 out += rest
                 self.assertEqual(process.returncode, 3, out)
                 self.assertTrue(out.endswith(crlf(
-                    f'Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\ncopy "{name}" E:\\\n'
+                    f'Removable Disk E:\\\nFind: {marker}, size 1\ncopy "{name}" E:\\\n'
                     f"Copy failed: the file changed since it was checked: {what}; "
                     "nothing was copied\n")), out)
-                self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m",
-                                                      name: b"an older image"})
+                self.assertEqual(self.on_drive("e"), {marker: b"m", name: b"an older image"})
 
     def test_file_name_with_spaces_in_a_folder_with_spaces(self):
-        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        self.drive("e", (ID_MARKER, b"m"))
         self.source("build out/my fw 1.uf2", b"spaced")
-        self.assert_run(self.run_tool("-t", "0", "build out\\my fw 1.uf2"), 0,
-                        "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+        self.assert_run(self.run_tool(*FAMILY, "-t", "0", "build out\\my fw 1.uf2"), 0,
+                        f"Removable Disk E:\\\nFind: {ID_MARKER}, size 1\n"
                         'copy "build out\\my fw 1.uf2" E:\\\n')
         self.assertEqual(self.on_drive("e")["my fw 1.uf2"], b"spaced")
 
     def test_non_ascii_name_reaches_the_copy_intact(self):
         # In a legacy code page the name arrives as "??.uf2", a wildcard that
         # copy would match against the decoy.
-        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        self.drive("e", (ID_MARKER, b"m"))
         self.source(CHINESE_NAME, b"the right image")
         self.source("xx.uf2", b"the decoy")
-        self.assert_run(self.run_tool("-t", "0", CHINESE_NAME), 0,
-                        "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+        self.assert_run(self.run_tool(*FAMILY, "-t", "0", CHINESE_NAME), 0,
+                        f"Removable Disk E:\\\nFind: {ID_MARKER}, size 1\n"
                         f'copy "{CHINESE_NAME}" E:\\\n')
-        self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m",
-                                              CHINESE_NAME: b"the right image"})
+        self.assertEqual(self.on_drive("e"), {ID_MARKER: b"m", CHINESE_NAME: b"the right image"})
 
     def test_wildcards_in_the_operand_are_expanded_at_start_up(self):
-        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        self.drive("e", (ID_MARKER, b"m"))
         self.source("blink.uf2", b"blink")
-        self.assert_run(self.run_tool("-t", "0", "*.uf2"), 0,
-                        "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+        self.assert_run(self.run_tool(*FAMILY, "-t", "0", "*.uf2"), 0,
+                        f"Removable Disk E:\\\nFind: {ID_MARKER}, size 1\n"
                         'copy "blink.uf2" E:\\\n')
         # A pattern that matches two files gives two operands: one is needed.
         self.source("fw.uf2", b"fw")
-        self.assert_run(self.run_tool("-t", "0", "*.uf2"), 1,
+        self.assert_run(self.run_tool(*FAMILY, "-t", "0", "*.uf2"), 1,
                         "Refused file name: one file is needed, 2 were given: blink.uf2 fw.uf2\n")
-        self.assertEqual(self.on_drive("e"), {"INFO_UF2.TXT": b"m", "blink.uf2": b"blink"})
+        self.assertEqual(self.on_drive("e"), {ID_MARKER: b"m", "blink.uf2": b"blink"})
 
     def test_shell_characters_in_the_name_run_nothing_and_copy_the_file(self):
-        self.drive("e", ("INFO_UF2.TXT", b"m"))
+        self.drive("e", (ID_MARKER, b"m"))
         for name in ("fw & echo INJECTED.uf2", "a (b) ^c !d & e.uf2", "100%.uf2",
                      "x & dir & y.uf2"):
             with self.subTest(name=name):
                 self.source(name, name.encode())
-                result = self.run_tool("-t", "0", name)
-                self.assert_run(result, 0, "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+                result = self.run_tool(*FAMILY, "-t", "0", name)
+                self.assert_run(result, 0, f"Removable Disk E:\\\nFind: {ID_MARKER}, size 1\n"
                                 f'copy "{name}" E:\\\n')
                 self.assertEqual(self.on_drive("e")[name], name.encode())
 
@@ -465,7 +487,7 @@ class InterpreterTest(WineTestCase):
         folder = WithInterpreter.folders["e"]
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
-        with open(os.path.join(folder, "INFO_UF2.TXT"), "wb") as f:
+        with open(os.path.join(folder, ID_MARKER), "wb") as f:
             f.write(b"m")
         for log in (WithInterpreter.autorun_log, WithInterpreter.started_log):
             if os.path.exists(log):
@@ -491,13 +513,13 @@ class InterpreterTest(WineTestCase):
                                               cwd=self.work, env=self.env)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.read(WithInterpreter.autorun_log).strip(), b"AUTORUN")
-        self.assertEqual(self.on_drive(), {"INFO_UF2.TXT": b"m", "fwdecoy.uf2": b"the decoy"})
+        self.assertEqual(self.on_drive(), {ID_MARKER: b"m", "fwdecoy.uf2": b"the decoy"})
 
     def test_autorun_does_not_run_and_the_name_is_copied_intact(self):
-        self.assert_run(self.run_tool("-t", "0", self.NAME, env=self.env), 0,
-                        "Removable Disk E:\\\nFind: INFO_UF2.TXT, size 1\n"
+        self.assert_run(self.run_tool(*FAMILY, "-t", "0", self.NAME, env=self.env), 0,
+                        f"Removable Disk E:\\\nFind: {ID_MARKER}, size 1\n"
                         f'copy "{self.NAME}" E:\\\n')
-        self.assertEqual(self.on_drive(), {"INFO_UF2.TXT": b"m", self.NAME: b"the right image"})
+        self.assertEqual(self.on_drive(), {ID_MARKER: b"m", self.NAME: b"the right image"})
         self.assertEqual(self.read(WithInterpreter.autorun_log), b"")
         started = self.read(WithInterpreter.started_log).decode().splitlines()
         self.assertEqual(len(started), 1, started)  # flashdrop ran the copy through %ComSpec%
