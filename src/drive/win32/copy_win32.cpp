@@ -205,12 +205,31 @@ bool source_unchanged(const SourceFile& source, const std::vector<uint8_t>& byte
 
 // What stands at the destination: enough to tell afterwards whether the
 // copy created, truncated or rewrote it. A path looked at and surely empty
-// (the drive's root there, the file not) is known too.
+// (the drive's root there, the file not) is known too. `witness` is another
+// entry of the root (the marker, say): gone afterwards, the drive itself
+// left, and nothing can be told of the file.
 struct DestinationState {
   bool known = false;
   bool exists = false;
   WIN32_FILE_ATTRIBUTE_DATA data;
+  std::string witness;
 };
+
+// The first entry of the root other than `name`, or nothing.
+std::string other_entry(const std::string& root, const std::string& name) {
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA((root + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return "";
+  std::string entry;
+  do {
+    if (lstrcmpiA(found.cFileName, name.c_str()) != 0 && strcmp(found.cFileName, ".") != 0 &&
+        strcmp(found.cFileName, "..") != 0) {
+      entry = found.cFileName;
+    }
+  } while (entry.empty() && FindNextFileA(search, &found));
+  FindClose(search);
+  return entry;
+}
 
 DestinationState destination_state(const std::string& root, const std::string& dest) {
   DestinationState state;
@@ -220,6 +239,7 @@ DestinationState destination_state(const std::string& root, const std::string& d
   } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
     state.known = GetFileAttributesA(root.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
+  state.witness = other_entry(root, base_name(dest));
   return state;
 }
 
@@ -228,9 +248,11 @@ bool same_time(const FILETIME& a, const FILETIME& b) {
 }
 
 // Unchanged only when both looks saw the same: nothing, or the same file of
-// the same size, times and attributes.
+// the same size, times and attributes, on a drive that still shows what it
+// showed before.
 bool same_destination(const DestinationState& a, const DestinationState& b) {
   if (!a.known || !b.known || a.exists != b.exists) return false;
+  if (!a.witness.empty() && b.witness.empty()) return false;
   if (!a.exists) return true;
   return a.data.dwFileAttributes == b.data.dwFileAttributes &&
          a.data.nFileSizeHigh == b.data.nFileSizeHigh &&
