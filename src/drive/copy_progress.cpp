@@ -11,17 +11,17 @@ namespace {
 constexpr uint64_t kFirstDrawMs = 1000;  // a copy quicker than this shows no line
 constexpr uint64_t kRedrawMs = 100;      // at most ten lines a second
 
-// 1023 B, 412 KiB, 1.2 MiB, 3.4 GiB: whole KiB, tenths above, never rounded up,
-// so what is shown has been reached.
+// 1023 B, 412 KiB, 1.2 MiB, 3.4 GiB: whole KiB, tenths above, to the nearest.
 std::string amount(uint64_t bytes) {
   char text[32];
   if (bytes < 1024) {
     snprintf(text, sizeof text, "%" PRIu64 " B", bytes);
   } else if (bytes < (1u << 20)) {
-    snprintf(text, sizeof text, "%" PRIu64 " KiB", bytes >> 10);
+    snprintf(text, sizeof text, "%" PRIu64 " KiB", (bytes + 512) >> 10);
   } else {
     const bool giga = bytes >= (uint64_t{1} << 30);
-    const uint64_t tenths = bytes * 10 >> (giga ? 30 : 20);
+    const unsigned shift = giga ? 30 : 20;
+    const uint64_t tenths = (bytes * 10 + (uint64_t{1} << (shift - 1))) >> shift;
     snprintf(text, sizeof text, "%" PRIu64 ".%" PRIu64 " %s", tenths / 10, tenths % 10,
              giga ? "GiB" : "MiB");
   }
