@@ -200,16 +200,19 @@ bool marker_in_sight(const std::string& marker) {
 
 // The pause after a pass that found nothing. It lasts kPassPauseMs, but
 // whenever the drives change a silent look is made, and when it sees the
-// marker the next pass runs at once; a pass that then finds nothing (the
-// drive left again) lets the rest of the pause run. True, with `outcome`
-// set, when such a pass delivered.
+// marker the next pass runs at once. A pass that then finds nothing (the
+// drive left again, or was not chosen) lets the rest of the pause run
+// without another: its own mounts must not set off the next. True, with
+// `outcome` set, when such a pass delivered.
 bool pause_watching(const Firmware& firmware, const std::string& marker, Outcome* outcome) {
   fflush(stdout);
+  bool passed = false;
   const uint64_t end = monotonic_ms() + kPassPauseMs;
   for (uint64_t now = monotonic_ms(); now < end; now = monotonic_ms()) {
-    if (wait_for_drive_change(static_cast<unsigned>(end - now)) && marker_in_sight(marker) &&
-        search_pass(firmware, marker, outcome)) {
-      return true;
+    if (wait_for_drive_change(static_cast<unsigned>(end - now)) && !passed &&
+        marker_in_sight(marker)) {
+      passed = true;
+      if (search_pass(firmware, marker, outcome)) return true;
     }
   }
   return false;

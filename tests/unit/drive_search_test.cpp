@@ -245,6 +245,19 @@ TEST_F(DriveSearchTest, AChangeWithoutTheMarkerLeavesTheOutputAndTheTimeAsTheyWe
   EXPECT_TRUE(fake_drives::copies().empty());
 }
 
+// The drive seen by the silent look is gone when the pass comes: the rest of
+// the pause runs without another early pass, whatever changes next (the
+// pass's own mounts among them).
+TEST_F(DriveSearchTest, OneEarlyPassAtMostInEachPause) {
+  times = 1;
+  fake_drives::script({{false, {}}, {false, {kBootloader}}, {false, {}}});
+  fake_clock::drive_change_at(100);
+  fake_clock::drive_change_at(200);
+  EXPECT_EQ(search(), "times:0\nNo bootloader drive found\n");
+  EXPECT_EQ(fake_drives::passes_listed(), 3);
+  EXPECT_EQ(fake_clock::sleeps(), (std::vector<unsigned>{100, 100, 300}));
+}
+
 TEST_F(DriveSearchTest, NegativeTimesSearchesUntilFoundWithPausesAndNoCountdown) {
   times = -1;
   std::vector<FakePass> passes(30);

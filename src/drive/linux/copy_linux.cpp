@@ -18,10 +18,11 @@ namespace {
 
 // Each piece of the copy is pushed to the device and waited for before the
 // next, so the tool knows how much of the file the drive acknowledged. The
-// first pieces are small, so that on a bootloader's drive (45 to 130 KB/s)
-// the progress line moves about once a second; each piece that took less
-// than a tenth of a second (more often than the line is redrawn) doubles the
-// next, so that a fast drive soon gets the large pieces that keep it busy.
+// first piece is small, so that on a bootloader's drive (45 to 130 KB/s) the
+// progress line moves about once a second; a piece that took less than a
+// tenth of a second (more often than the line is redrawn) makes the next
+// eight times as large, so that a fast drive gets the large pieces that keep
+// it busy within two pieces.
 constexpr uint64_t kFirstPieceSize = 64u << 10;
 constexpr uint64_t kLargestPieceSize = 4u << 20;
 constexpr uint64_t kQuickPieceMs = 100;
@@ -171,7 +172,7 @@ class DriveCopy {
           !wait_until_acknowledged(forced ? end : started, &result)) {
         return result;
       }
-      if (monotonic_ms() - began < kQuickPieceMs) piece = std::min(2 * piece, kLargestPieceSize);
+      if (monotonic_ms() - began < kQuickPieceMs) piece = std::min(8 * piece, kLargestPieceSize);
       started = end;
       offset = end;
     }
