@@ -6,6 +6,9 @@ enable_language(RC)
 # The operating-system layer: one file per seam, one line per file.
 add_library(flashdrop_os OBJECT
   src/platform/platform_win32.cpp
+  src/platform/clock_win32.cpp
+  src/platform/terminal_win32.cpp
+  src/drive/win32/drive_events_win32.cpp
   src/drive/win32/copy_win32.cpp
   src/drive/win32/drives_win32.cpp
   src/drive/win32/file_names.cpp

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "drive/candidates.h"
+#include "drive/drive_events.h"
 #include "drive/drives.h"
 #include "drive/image_binding.h"
 #include "uf2/uf2_blocks.h"
@@ -244,19 +245,64 @@ std::string marker_name(uint32_t family) {
   return name;
 }
 
+namespace {
+
+// A look between passes that prints nothing and leaves nothing attached:
+// whether a drive the system mounted carries the marker now. Drives nobody
+// mounted are left to the passes: looking at one means mounting it, what
+// goes wrong there is said once, by a pass, and a drive that just appeared
+// is left to the desktop's automounter first anyway.
+bool marker_in_sight(const std::string& marker) {
+  std::vector<Drive> drives;
+  if (!list_removable_drives(&drives)) return false;
+  for (Drive& drive : drives) {
+    if (drive.mounted != Mounted::kBySystem) continue;
+    std::string message;
+    MarkerFile file;
+    if (!attach_drive(&drive, &message)) continue;
+    const bool seen = find_marker(&drive, marker, &file);
+    release_drive(&drive);
+    if (seen) return true;
+  }
+  return false;
+}
+
+// The pause after a pass that found nothing. It lasts kPassPauseMs, but
+// whenever the drives change a silent look is made, and when it sees the
+// marker the next pass runs at once. A pass that then finds nothing (the
+// drive left again, or was not chosen) lets the rest of the pause run
+// without another: its own mounts must not set off the next. True, with
+// `outcome` set, when such a pass delivered.
+bool pause_watching(const Firmware& firmware, const std::string& marker, Outcome* outcome) {
+  fflush(stdout);
+  bool passed = false;
+  const uint64_t end = monotonic_ms() + kPassPauseMs;
+  for (uint64_t now = monotonic_ms(); now < end; now = monotonic_ms()) {
+    if (wait_for_drive_change(static_cast<unsigned>(end - now)) && !passed &&
+        marker_in_sight(marker)) {
+      passed = true;
+      if (search_pass(firmware, marker, outcome)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+// A countdown line is printed for each pause that ran its full length.
 Outcome scan_removable_drives(const Firmware& firmware) {
   const std::string marker = marker_name(family_id);
+  if (times != 0) watch_drive_changes();
   for (;;) {
     Outcome outcome;
     if (search_pass(firmware, marker, &outcome)) return outcome;
+    if (times == 0) break;
+    if (pause_watching(firmware, marker, &outcome)) return outcome;
     if (times > 0) {
       --times;
-      pause_ms(kPassPauseMs);
       printf("times:%d\n", times);
-    } else if (times < 0) {
-      pause_ms(kPassPauseMs);  // search until found, without a countdown
+      if (times == 0) break;
     }
-    if (times == 0) break;
   }
   printf("No bootloader drive found\n");
   return Outcome::kNotFound;

@@ -1,8 +1,11 @@
 // Thin operating-system calls used by the portable logic. One implementation
-// per OS (platform_linux.cpp, platform_win32.cpp); tests link fakes instead.
+// per OS (platform_linux.cpp, platform_win32.cpp; the clock and the terminal
+// test in clock_<os>.cpp and terminal_<os>.cpp, which the copy layers link
+// too); tests link fakes instead.
 #ifndef FLASHDROP_PLATFORM_PLATFORM_H_
 #define FLASHDROP_PLATFORM_PLATFORM_H_
 
+#include <cstdint>
 #include <string>
 
 // Makes the console show the tool's UTF-8 messages correctly.
@@ -17,6 +20,12 @@ void sleep_ms(unsigned ms);
 
 // Converts a narrow string in the system's encoding to wide characters.
 std::wstring narrow_to_wide(const char* text);
+
+// Milliseconds on a clock that only moves forward, from an arbitrary start.
+uint64_t monotonic_ms();
+
+// True when standard output is a terminal (on Windows, a console).
+bool stdout_is_terminal();
 
 // Flushes standard output, so redirected output keeps its order, then sleeps.
 void pause_ms(unsigned ms);

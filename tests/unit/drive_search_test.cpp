@@ -208,6 +208,61 @@ TEST_F(DriveSearchTest, DriveThatAppearsInALaterPassIsFound) {
   EXPECT_EQ(times, 3);
 }
 
+// The drives change 120 ms into the first pause and a silent look sees the
+// marker: the pass that finds the drive runs then, without the countdown
+// line of a pause that did not run out. (The fake's tables go by listings:
+// the silent look takes the second.)
+TEST_F(DriveSearchTest, AChangeDuringAPauseThatBringsTheDriveStartsThePassAtOnce) {
+  times = 5;
+  fake_drives::script({{false, {}}, {false, {kPlainStick, kBootloader}}});
+  fake_clock::drive_change_at(120);
+  EXPECT_EQ(search(),
+            "Removable Disk D:\\\n"
+            "Removable Disk E:\\\n"
+            "Find: INFO_UF2.TXT, size 123\n"
+            "copy \"fw.uf2\" E:\\\n");
+  EXPECT_EQ(result_, Outcome::kCopied);
+  EXPECT_EQ(fake_clock::sleeps(), std::vector<unsigned>{120});
+  EXPECT_EQ(fake_drives::passes_listed(), 3);
+  EXPECT_EQ(fake_drives::copies().size(), 1u);
+  EXPECT_EQ(times, 5);
+  // Each drive the silent look attached was let go again.
+  EXPECT_EQ(fake_drives::made_writable(), std::vector<std::string>{"E:\\"});
+  EXPECT_EQ(fake_drives::released().size(), fake_drives::attached().size());
+}
+
+// A change that brings no drive with the marker, and one during a pass:
+// neither adds a line, the pauses still add up to 500 ms each, and every
+// countdown line comes as it did without the wake.
+TEST_F(DriveSearchTest, AChangeWithoutTheMarkerLeavesTheOutputAndTheTimeAsTheyWere) {
+  times = 2;
+  fake_drives::script({{false, {}}, {false, {kPlainStick}}});
+  fake_clock::drive_change_at(100);
+  fake_clock::drive_change_at(500);  // as the second pass runs
+  EXPECT_EQ(search(),
+            "times:1\n"
+            "Removable Disk D:\\\n"
+            "times:0\n"
+            "No bootloader drive found\n");
+  EXPECT_EQ(fake_clock::sleeps(), (std::vector<unsigned>{100, 400, 500}));
+  EXPECT_EQ(fake_clock::change_waits(), 4);
+  EXPECT_EQ(result_, Outcome::kNotFound);
+  EXPECT_TRUE(fake_drives::copies().empty());
+}
+
+// The drive seen by the silent look is gone when the pass comes: the rest of
+// the pause runs without another early pass, whatever changes next (the
+// pass's own mounts among them).
+TEST_F(DriveSearchTest, OneEarlyPassAtMostInEachPause) {
+  times = 1;
+  fake_drives::script({{false, {}}, {false, {kBootloader}}, {false, {}}});
+  fake_clock::drive_change_at(100);
+  fake_clock::drive_change_at(200);
+  EXPECT_EQ(search(), "times:0\nNo bootloader drive found\n");
+  EXPECT_EQ(fake_drives::passes_listed(), 3);
+  EXPECT_EQ(fake_clock::sleeps(), (std::vector<unsigned>{100, 100, 300}));
+}
+
 TEST_F(DriveSearchTest, NegativeTimesSearchesUntilFoundWithPausesAndNoCountdown) {
   times = -1;
   std::vector<FakePass> passes(30);

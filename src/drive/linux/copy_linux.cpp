@@ -9,14 +9,23 @@
 #include <cerrno>
 #include <cstring>
 
+#include "drive/copy_progress.h"
 #include "drive/drives.h"
 #include "drive/linux/drive_root_linux.h"
+#include "platform/platform.h"
 
 namespace {
 
 // Each piece of the copy is pushed to the device and waited for before the
-// next, so the tool knows how much of the file the drive acknowledged.
-constexpr uint64_t kPieceSize = 4u << 20;
+// next, so the tool knows how much of the file the drive acknowledged. The
+// first piece is small, so that on a bootloader's drive (45 to 130 KB/s) the
+// progress line moves about once a second; a piece that took less than a
+// tenth of a second (more often than the line is redrawn) makes the next
+// eight times as large, so that a fast drive gets the large pieces that keep
+// it busy within two pieces.
+constexpr uint64_t kFirstPieceSize = 64u << 10;
+constexpr uint64_t kLargestPieceSize = 4u << 20;
+constexpr uint64_t kQuickPieceMs = 100;
 constexpr size_t kBufferSize = 128 * 1024;  // as large as cp's, for the same write sizes
 
 std::string base_name(const std::string& path) {
@@ -82,11 +91,11 @@ class PieceEnds {
  public:
   explicit PieceEnds(const std::vector<uint64_t>& sorted) : ends_(sorted) {}
 
-  // The end of the piece that starts at `offset`: kPieceSize on, or the
+  // The end of the piece that starts at `offset`: `piece` bytes on, or the
   // first forced end before that. `forced` tells which.
-  uint64_t after(uint64_t offset, uint64_t size, bool* forced) {
+  uint64_t after(uint64_t offset, uint64_t piece, uint64_t size, bool* forced) {
     while (next_ < ends_.size() && ends_[next_] <= offset) ++next_;
-    const uint64_t end = std::min(size, offset + kPieceSize);
+    const uint64_t end = std::min(size, offset + piece);
     *forced = next_ < ends_.size() && ends_[next_] <= end;
     return *forced ? ends_[next_] : end;
   }
@@ -140,6 +149,7 @@ class DriveCopy {
       return fail(errno_text("cannot write", dest_), result);
     }
     result->acknowledged = end;
+    copy_progress(end);
     return true;
   }
 
@@ -153,13 +163,16 @@ class DriveCopy {
     result.destination_changed = true;
     PieceEnds ends(piece_ends);
     uint64_t started = 0;  // end of the writeback started last
+    uint64_t piece = kFirstPieceSize;
     for (uint64_t offset = 0; offset < size_;) {
+      const uint64_t began = monotonic_ms();
       bool forced;
-      const uint64_t end = ends.after(offset, size_, &forced);
+      const uint64_t end = ends.after(offset, piece, size_, &forced);
       if (!write_piece(offset, end, &result) || !start_writeback(offset, end, &result) ||
           !wait_until_acknowledged(forced ? end : started, &result)) {
         return result;
       }
+      if (monotonic_ms() - began < kQuickPieceMs) piece = std::min(8 * piece, kLargestPieceSize);
       started = end;
       offset = end;
     }
@@ -290,7 +303,9 @@ CopyResult copy_to_drive(const CopyJob& job, const Drive& drive) {
       open_destination(root_fd, name, dest, source, &result.destination_changed, &result.error);
   close(root_fd);
   if (out < 0) return result;
+  copy_progress_begin(name, bytes.empty() ? source.size : bytes.size());
   result = DriveCopy(source, bytes, out, dest).run(job.piece_ends);
+  copy_progress_end();
   if (close(out) != 0 && result.ok) {
     result.ok = false;
     result.error = errno_text("cannot close", dest);

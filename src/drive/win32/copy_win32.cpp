@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "drive/copy_progress.h"
 #include "drive/drives.h"
 #include "drive/win32/file_names.h"
 #include "drive/win32/system_win32.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -61,23 +63,74 @@ class ScopedVariable {
   const std::string old_;
 };
 
+// What the interpreter writes while the progress line is drawn. copy writes
+// its "1 file(s) copied." only as it ends, so its output goes through a pipe
+// and is passed on once the line is erased: the console then shows exactly
+// what it shows without the line. The interpreter writes redirected output
+// in the console's code page, which is also the tool's: the bytes pass on as
+// they are.
+struct ChildOutput {
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;  // the child's standard output
+};
+
+bool open_child_output(ChildOutput* output) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  if (!CreatePipe(&output->read, &output->write, &inherit, 0)) return false;
+  SetHandleInformation(output->read, HANDLE_FLAG_INHERIT, 0);
+  return true;
+}
+
+// Erases the line and passes on what the child wrote so far. False when
+// there was nothing.
+bool pass_on(HANDLE read) {
+  DWORD waiting = 0;
+  if (!PeekNamedPipe(read, nullptr, 0, nullptr, &waiting, nullptr) || waiting == 0) return false;
+  copy_progress_end();  // nothing is drawn after the child's first words
+  char chunk[4096];
+  DWORD got = 0, put = 0;
+  while (PeekNamedPipe(read, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0 &&
+         ReadFile(read, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), chunk, got, &put, nullptr);
+  }
+  return true;
+}
+
+// Waits for the interpreter, telling the progress line how large the file
+// on the drive has grown: Windows tells no more of what the drive took.
+void wait_for_copy(HANDLE process, const std::string& dest, const ChildOutput& output) {
+  constexpr DWORD kLookEveryMs = 100;
+  while (WaitForSingleObject(process, output.read != nullptr ? kLookEveryMs : INFINITE) ==
+         WAIT_TIMEOUT) {
+    uint64_t size;
+    if (!pass_on(output.read) && file_size(dest, &size)) copy_progress(size);
+  }
+  if (output.read == nullptr) return;
+  copy_progress_end();
+  pass_on(output.read);
+  CloseHandle(output.read);
+}
+
 // Runs `command` through the interpreter with the tool's standard handles;
 // returns its exit status, or -1 with `why` set when it cannot be started.
+// While it runs, a progress line on the console follows `dest`.
 //   /d      no AutoRun command from the registry runs first (it could change
 //           folder or print)
 //   /v:off  no delayed expansion, which the registry can turn on by default
 //           and which would take !NAME! in a file name for a variable
 //   /c      the rest of the line is the command; it starts with "copy", so
 //           no quote is stripped from it
-long run_interpreter(const std::string& command, std::string* why) {
+long run_interpreter(const std::string& command, const std::string& dest, std::string* why) {
   const std::string interpreter = command_interpreter();
   std::string line = "\"" + interpreter + "\" /d /v:off /c " + command;
+  ChildOutput output;
+  if (!stdout_is_terminal() || !open_child_output(&output)) output = ChildOutput();
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = inheritable_copy(STD_INPUT_HANDLE);
-  startup.hStdOutput = inheritable_copy(STD_OUTPUT_HANDLE);
+  startup.hStdOutput = output.write != nullptr ? output.write : inheritable_copy(STD_OUTPUT_HANDLE);
   startup.hStdError = inheritable_copy(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process;
   BOOL started;
@@ -95,11 +148,12 @@ long run_interpreter(const std::string& command, std::string* why) {
     if (handle != nullptr) CloseHandle(handle);
   }
   if (!started) {
+    if (output.read != nullptr) CloseHandle(output.read);
     *why = "cannot run the command interpreter " + interpreter + ": " + system_message(start_error);
     return -1;
   }
   CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
+  wait_for_copy(process.hProcess, dest, output);
   DWORD status = 1;
   GetExitCodeProcess(process.hProcess, &status);
   CloseHandle(process.hProcess);
@@ -338,7 +392,10 @@ CopyResult copy_file_to_drive(const SourceFile& source, const std::vector<uint8_
   const std::string dest = root + base_name(source.name);
   const DestinationState before = destination_state(root, dest);
   result.acknowledged_known = false;
-  const long status = run_interpreter(copy_command_line(source.name, root), &result.error);
+  copy_progress_begin(base_name(source.name), source.size);
+  const long status =
+      run_interpreter(copy_command_line(source.name, root), dest, &result.error);
+  copy_progress_end();
   if (status < 0) return result;
   result.destination_changed =
       status == 0 || !same_destination(before, destination_state(root, dest));

@@ -1,0 +1,9 @@
+#include <ctime>
+
+#include "platform/platform.h"
+
+uint64_t monotonic_ms() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
