@@ -219,7 +219,7 @@ TEST_F(DriveSearchTest, AChangeDuringAPauseThatBringsTheDriveStartsThePassAtOnce
   EXPECT_EQ(search(),
             "Removable Disk D:\\\n"
             "Removable Disk E:\\\n"
-            "Find: INFO_UF2.TXT, size 123\n"
+            "Find: 0000002A.ID, size 123\n"
             "copy \"fw.uf2\" E:\\\n");
   EXPECT_EQ(result_, Outcome::kCopied);
   EXPECT_EQ(fake_clock::sleeps(), std::vector<unsigned>{120});
