@@ -83,6 +83,8 @@ void copy_progress(uint64_t done) {
   show(progress_text(g_progress.name, done, g_progress.total, done * 1000 / elapsed));
 }
 
+bool copy_progress_drawing() { return g_progress.drawing; }
+
 void copy_progress_end() {
   if (g_progress.shown > 0) show("");
   g_progress = Progress();

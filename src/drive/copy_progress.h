@@ -21,6 +21,10 @@ void copy_progress(uint64_t done);
 // The copy ended: the line, if drawn, is erased.
 void copy_progress_end();
 
+// True between begin and end when the line may be drawn (standard output is
+// a terminal): only then does the copy need pieces small enough to move it.
+bool copy_progress_drawing();
+
 // The line's text: the name, the bytes done of the total, the rate, in
 // binary units, at most kProgressWidth characters (a long name loses its
 // start).

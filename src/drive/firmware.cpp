@@ -1,6 +1,7 @@
 #include "drive/firmware.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "platform/text.h"
@@ -53,13 +54,25 @@ bool read_and_check(Firmware* firmware, std::string* why) {
   return refuse_uf2(*firmware, what, why);
 }
 
+// Only an ELF file (its magic) or text (Intel HEX) needs reading whole to be
+// told apart: a file whose first bytes are neither is a raw binary, read
+// when it is converted, if ever.
+bool may_be_elf_or_hex(const uint8_t* head, size_t size) {
+  if (size >= 4 && memcmp(head, "\x7F" "ELF", 4) == 0) return true;
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t c = head[i];
+    if ((c < 0x20 || c > 0x7E) && c != '\r' && c != '\n' && c != '\t') return false;
+  }
+  return true;
+}
+
 // A file that is not UF2 may be an image to convert for the board: its
 // format is told from its content, and an ELF or HEX file is parsed now, so
 // that a broken one is refused before anything runs.
-bool load_image(Firmware* firmware, std::string* why) {
+bool load_image(Firmware* firmware, const uint8_t* head, size_t head_size, std::string* why) {
   const SourceFile& source = firmware->source;
   firmware->convertible = source.size > 0 && source.size <= kMaxUf2FileSize;
-  if (!firmware->convertible) return true;
+  if (!firmware->convertible || !may_be_elf_or_hex(head, head_size)) return true;
   std::vector<uint8_t> bytes;
   std::string what;
   try {
@@ -117,7 +130,7 @@ bool load_firmware(const char* name, Firmware* firmware, std::string* why) {
   // never complete on the board.
   firmware->uf2 = looks_like_uf2(head, head_size);
   firmware->name_on_drive = source.name;
-  if (!firmware->uf2) return load_image(firmware, why);
+  if (!firmware->uf2) return load_image(firmware, head, head_size, why);
   std::string what;
   if (!check_uf2_size(source.size, &what)) return refuse_uf2(*firmware, what, why);
   return read_and_check(firmware, why);

@@ -17,12 +17,13 @@
 namespace {
 
 // Each piece of the copy is pushed to the device and waited for before the
-// next, so the tool knows how much of the file the drive acknowledged. The
-// first piece is small, so that on a bootloader's drive (45 to 130 KB/s) the
-// progress line moves about once a second; a piece that took less than a
-// tenth of a second (more often than the line is redrawn) makes the next
-// eight times as large, so that a fast drive gets the large pieces that keep
-// it busy within two pieces.
+// next, so the tool knows how much of the file the drive acknowledged. With
+// the progress line on a terminal, the first piece is small, so that on a
+// bootloader's drive (45 to 130 KB/s) the line moves about once a second; a
+// piece that took less than a tenth of a second (more often than the line is
+// redrawn) makes the next eight times as large, so that a fast drive gets
+// the large pieces that keep it busy within two pieces. Without the line,
+// every piece is large from the start.
 constexpr uint64_t kFirstPieceSize = 64u << 10;
 constexpr uint64_t kLargestPieceSize = 4u << 20;
 constexpr uint64_t kQuickPieceMs = 100;
@@ -163,7 +164,7 @@ class DriveCopy {
     result.destination_changed = true;
     PieceEnds ends(piece_ends);
     uint64_t started = 0;  // end of the writeback started last
-    uint64_t piece = kFirstPieceSize;
+    uint64_t piece = copy_progress_drawing() ? kFirstPieceSize : kLargestPieceSize;
     for (uint64_t offset = 0; offset < size_;) {
       const uint64_t began = monotonic_ms();
       bool forced;
