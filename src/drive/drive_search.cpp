@@ -105,12 +105,13 @@ bool refuse(const std::string& line, Prepared* prepared) {
 bool convert_for_board(const Firmware& firmware, const BoardFacts& facts, Prepared* prepared) {
   const ImageBinding binding = bind_image(firmware.format, facts, image_options());
   if (binding.plan == ImagePlan::kCopyAsItIs) return true;
-  const std::string refused = std::string("Refused ") + image_format_name(firmware.format) +
-                              " file " + escape_controls(firmware.source.name) + ": ";
-  if (binding.plan == ImagePlan::kRefuse) return refuse(refused + binding.why, prepared);
+  if (binding.plan == ImagePlan::kRefuse) {
+    return refuse(refused_image(firmware, binding.why), prepared);
+  }
   if (!firmware.convertible) {
-    return refuse(refused + (firmware.source.size == 0 ? "it is empty" : "it is too large to be "
-                                                                         "an image for a board"),
+    return refuse(refused_image(firmware, firmware.source.size == 0
+                                              ? "it is empty"
+                                              : "it is too large to be an image for a board"),
                   prepared);
   }
   prepared->image = firmware;

@@ -88,8 +88,7 @@ bool load_image(Firmware* firmware, const uint8_t* head, size_t head_size, std::
   } catch (const std::bad_alloc&) {
     what = "there is not enough memory to read it (" + std::to_string(source.size) + " bytes)";
   }
-  *why = std::string("Refused ") + image_format_name(firmware->format) + " file " +
-         escape_controls(source.name) + ": " + what;
+  *why = refused_image(*firmware, what);
   return false;
 }
 
@@ -107,6 +106,11 @@ uint32_t le32(const uint8_t* p) {
 }
 
 }  // namespace
+
+std::string refused_image(const Firmware& firmware, const std::string& what) {
+  return std::string("Refused ") + image_format_name(firmware.format) + " file " +
+         escape_controls(firmware.source.name) + ": " + what;
+}
 
 std::string refused_name(const std::string& name, const SourceRefusal& refusal) {
   if (!refusal.name_shown) return "Refused file name: " + refusal.reason;
@@ -173,8 +177,7 @@ bool convert_firmware(Firmware* firmware, uint32_t family, uint64_t offset, std:
   } catch (const std::bad_alloc&) {
     what = "there is not enough memory to convert it";
   }
-  *why = std::string("Refused ") + image_format_name(firmware->format) + " file " +
-         escape_controls(firmware->source.name) + ": " + what;
+  *why = refused_image(*firmware, what);
   return false;
 }
 

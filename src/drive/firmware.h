@@ -30,6 +30,10 @@ struct Firmware {
 // NAME: REASON", the name escaped, or without the name.
 std::string refused_name(const std::string& name, const SourceRefusal& refusal);
 
+// The line that refuses an image that is not UF2 for `what`: "Refused Intel
+// HEX file fw.hex: line 12: ...".
+std::string refused_image(const Firmware& firmware, const std::string& what);
+
 // Opens the file; a file that starts with a UF2 block, sound or damaged, is
 // read whole (when its size allows) and checked. Returns false with `why` set
 // to one line ("Refused file name ...", "Refused UF2 file ...") when it must
