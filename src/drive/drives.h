@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/usb_place.h"
+
 // The file named on the command line, opened once before anything runs.
 struct SourceFile {
   std::string name;  // as given on the command line
@@ -89,6 +91,15 @@ struct MarkerFile {
   long size;
 };
 
+// The USB port and serial number of the device behind the drive, where the
+// system tells them.
+UsbPlace usb_place_of_drive(const Drive& drive);
+
+// True when `name`, as given to --drive, names this drive: Linux, its mount
+// point or its block device (the disk or the partition); Windows, its letter
+// ("E:", "e", "E:\").
+bool drive_named(const Drive& drive, const std::string& name);
+
 // Looks up `marker` in the drive's root directory, without regard to letter
 // case. A directory of that name counts as found. On Linux the root must be
 // the listed device's, and stays open in `drive->root_handle` when found.
@@ -131,6 +142,9 @@ struct CopyJob {
   // Offsets at which a piece written and acknowledged must end, so that what
   // the drive acknowledged can be told at those offsets.
   std::vector<uint64_t> piece_ends;
+  // The copy prints nothing of its own (Windows: the interpreter's output is
+  // dropped): several copies run at once, or standard output carries JSON.
+  bool quiet = false;
 };
 
 // Copies the job into the root of the drive.
