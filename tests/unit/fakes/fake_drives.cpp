@@ -35,6 +35,13 @@ const FakeDrive* drive_at(const std::string& root) {
 
 }  // namespace
 
+UsbPlace usb_place_of_drive(const Drive& drive) {
+  const FakeDrive* fake = drive_at(drive.root);
+  return fake != nullptr ? fake->usb : UsbPlace();
+}
+
+bool drive_named(const Drive& drive, const std::string& name) { return drive.root == name; }
+
 namespace fake_drives {
 void script(const std::vector<FakePass>& passes) { g_passes = passes; }
 void source_file(const std::string& name, const std::vector<uint8_t>& bytes) {
@@ -146,7 +153,13 @@ bool read_drive_file(const Drive& listed, const std::string& name, size_t size,
   return false;
 }
 
-bool drive_still_there(const Drive&, const std::string&) {
+// Copies run on several threads at once with --all.
+std::mutex g_copy_lock;
+
+bool drive_still_there(const Drive& drive, const std::string&) {
+  std::lock_guard<std::mutex> hold(g_copy_lock);
+  const FakeDrive* fake = drive_at(drive.root);
+  if (fake != nullptr && fake->own_outcome) return fake->stays;
   if (g_looks_left < 0) return true;
   if (g_looks_left == 0) return false;
   --g_looks_left;
@@ -155,8 +168,11 @@ bool drive_still_there(const Drive&, const std::string&) {
 
 CopyResult copy_to_drive(const CopyJob& job, const Drive& drive) {
   const SourceFile& source = *job.source;
+  std::lock_guard<std::mutex> hold(g_copy_lock);
   g_copies.push_back({job.name, drive.root, job.bytes ? *job.bytes : std::vector<uint8_t>(),
                       job.piece_ends});
+  const FakeDrive* fake = drive_at(drive.root);
+  if (fake != nullptr && fake->own_outcome) return fake->copy;
   if (g_result_scripted) return g_result;
   CopyResult result;
   result.ok = true;
@@ -166,4 +182,7 @@ CopyResult copy_to_drive(const CopyJob& job, const Drive& drive) {
   return result;
 }
 
-void discard_copy(const CopyJob&, const Drive& drive) { g_discarded.push_back(drive.root); }
+void discard_copy(const CopyJob&, const Drive& drive) {
+  std::lock_guard<std::mutex> hold(g_copy_lock);
+  g_discarded.push_back(drive.root);
+}

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ struct FakeDrive {
   std::string attach_message = "";  // given by a failing attach; may be empty
   bool writable_fails = false;
   std::string writable_reason = "";  // given by a failing make-writable
+  UsbPlace usb = {};                 // where its USB device sits
+  // Set: this drive's own copy result, and whether it stays after its copy
+  // (false: gone at the first look), over the scripted defaults.
+  bool own_outcome = false;
+  CopyResult copy = {};
+  bool stays = true;
 };
 
 struct FakePass {
