@@ -20,6 +20,13 @@
  *   board remove
  *       Detach and delete the gadget, and detach the UF2 drive's FUSE mount.
  *
+ * BOARD_UDC=N in the environment (default 0) puts the board on the guest's
+ * N-th dummy_hcd controller (UDC dummy_udc.N, host side dummy_hcd.N), so that
+ * several boards can be on the bus at once, each on its own port. Every
+ * instance has its own gadget (usb_gadget/board, boardN), FUSE directory
+ * (/run/board-drive, /run/board-driveN) and usbmon bus, finds its own disk on
+ * the host side, and "unplug" and "remove" touch only their own instance.
+ *
  * UF2 options: --uf2 FAMILY [--restart-ms N | --reset-before-status]
  *              [--strict] [--flash-size SIZE [--flash-base ADDRESS]]
  *       The bootloader is a UF2 bootloader of chip family FAMILY (hex). Its
@@ -42,6 +49,9 @@
  *       command's data, before its status is sent; the host never learns
  *       that the command succeeded (bootloaders that reset from their
  *       end-of-write callback do this).
+ *       --boot-serial SN (running only): the bootloader's drive carries USB
+ *       serial number SN instead of the running board's, as a boot ROM that
+ *       gives every chip of a revision the same one does.
  *
  * Records in DIR:
  *   events       one line per event: "hid-out N", "hid-in N", "serial N",
@@ -65,6 +75,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fuse.h>
+#include <glob.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -81,11 +92,20 @@
 #include <time.h>
 #include <unistd.h>
 
-#define GADGET "/sys/kernel/config/usb_gadget/board"
-#define USBMON "/sys/kernel/debug/usb/usbmon/0u"
 /* The UF2 bootloader's drive: IMAGE as one file of a FUSE file system. */
-#define FUSE_DIR "/run/board-drive"
 #define FUSE_NAME "disk"
+
+/* This board's controller and the names that follow from it (BOARD_UDC). */
+static struct {
+    int n;
+    char gadget[96];    /* its configfs gadget directory */
+    char udc[32];       /* dummy_udc.N */
+    char hcd[32];       /* "/dummy_hcd.N/": the host side's devices sit below it */
+    char fuse_dir[64];  /* where its UF2 drive's FUSE file system is mounted */
+    char fuse_file[96]; /* fuse_dir/FUSE_NAME */
+} inst;
+#define GADGET inst.gadget
+#define FUSE_DIR inst.fuse_dir
 
 static const char command_text[] = "{\"name\":\"entry_brevon_bl\"}";
 static const char serial_command[] = "bootloader";
@@ -112,6 +132,8 @@ static const unsigned char report_desc[] = {
 };
 
 static const char *record_dir;
+/* --boot-serial: the bootloader's USB serial number, when not the board's. */
+static const char *boot_serial;
 /* SIGTERM and SIGINT, blocked in every thread and read here (see main). */
 static int signal_fd = -1;
 
@@ -124,6 +146,30 @@ static void die(const char *fmt, ...)
     fprintf(stderr, "\n");
     va_end(ap);
     exit(1);
+}
+
+/* BOARD_UDC=N, default 0; instance 0 keeps the names a lone board always had. */
+static void pick_instance(void)
+{
+    const char *v = getenv("BOARD_UDC");
+    long n = 0;
+    if (v && *v) {
+        char *end;
+        n = strtol(v, &end, 10);
+        if (*end || n < 0 || n > 31)
+            die("BOARD_UDC=%s: give a controller number, 0 to 31", v);
+    }
+    inst.n = (int)n;
+    if (n) {
+        snprintf(inst.gadget, sizeof inst.gadget, "/sys/kernel/config/usb_gadget/board%ld", n);
+        snprintf(inst.fuse_dir, sizeof inst.fuse_dir, "/run/board-drive%ld", n);
+    } else {
+        snprintf(inst.gadget, sizeof inst.gadget, "/sys/kernel/config/usb_gadget/board");
+        snprintf(inst.fuse_dir, sizeof inst.fuse_dir, "/run/board-drive");
+    }
+    snprintf(inst.udc, sizeof inst.udc, "dummy_udc.%ld", n);
+    snprintf(inst.hcd, sizeof inst.hcd, "/dummy_hcd.%ld/", n);
+    snprintf(inst.fuse_file, sizeof inst.fuse_file, "%s/" FUSE_NAME, inst.fuse_dir);
 }
 
 static void write_file(const char *path, const void *data, size_t len, int flags)
@@ -194,12 +240,13 @@ static int gadget_exists(void)
 
 static void attach(void)
 {
-    char udc[128] = "";
-    FILE *ls = popen("ls /sys/class/udc", "r");
-    if (!ls || !fgets(udc, sizeof udc, ls))
-        die("no USB device controller (is dummy_hcd loaded?)");
-    pclose(ls);
-    put("UDC", udc);
+    char path[128];
+    struct stat st;
+    snprintf(path, sizeof path, "/sys/class/udc/%s", inst.udc);
+    if (stat(path, &st) < 0)
+        die("no USB device controller %s (is dummy_hcd loaded, with num= at least %d?)", inst.udc,
+            inst.n + 1);
+    put("UDC", inst.udc);
 }
 
 static void detach(void)
@@ -332,6 +379,23 @@ static void *watch_line_coding(void *arg)
     return NULL;
 }
 
+/* The usbmon text interface of this board's bus: the host side of its
+ * dummy_hcd, so that another board's requests are not taken for its own. */
+static void usbmon_of_bus(char *out, size_t size)
+{
+    char pattern[96], line[16] = "";
+    glob_t g;
+    snprintf(pattern, sizeof pattern, "/sys/devices/platform%susb*/busnum", inst.hcd);
+    if (glob(pattern, 0, NULL, &g) != 0 || g.gl_pathc != 1)
+        die("no single USB bus at %s", pattern);
+    FILE *f = fopen(g.gl_pathv[0], "r");
+    if (!f || !fgets(line, sizeof line, f))
+        die("read %s: %s", g.gl_pathv[0], f ? "empty" : strerror(errno));
+    fclose(f);
+    globfree(&g);
+    snprintf(out, size, "/sys/kernel/debug/usb/usbmon/%du", atoi(line));
+}
+
 static int starts_with_command(const unsigned char *r, ssize_t n)
 {
     size_t len = sizeof command_text - 1;
@@ -350,15 +414,52 @@ static void sleep_ms(int ms)
     nanosleep(&ts, NULL);
 }
 
+/* The first line of a configfs attribute of the gadget, without its line end. */
+static void get(const char *rel, char *out, size_t size)
+{
+    char path[512];
+    snprintf(path, sizeof path, "%s/%s", GADGET, rel);
+    FILE *f = fopen(path, "r");
+    if (!f || !fgets(out, (int)size, f))
+        die("read %s: %s", path, f ? "empty" : strerror(errno));
+    fclose(f);
+    out[strcspn(out, "\n")] = 0;
+}
+
+/* The device nodes of this gadget's functions: each gadget has its own HID
+ * minor (/dev/hidgN) and serial port (/dev/ttyGSN). */
+static void function_nodes(char *hid, size_t hid_size, char *tty, size_t tty_size)
+{
+    char dev[32], path[96], line[64];
+    get("functions/hid.usb0/dev", dev, sizeof dev);
+    snprintf(path, sizeof path, "/sys/dev/char/%s/uevent", dev);
+    FILE *f = fopen(path, "r");
+    hid[0] = 0;
+    while (f && fgets(line, sizeof line, f)) {
+        if (strncmp(line, "DEVNAME=", 8) == 0) {
+            line[strcspn(line, "\n")] = 0;
+            snprintf(hid, hid_size, "/dev/%s", line + 8);
+        }
+    }
+    if (f)
+        fclose(f);
+    if (!hid[0])
+        die("no device name in %s", path);
+    get("functions/acm.usb0/port_num", dev, sizeof dev);
+    snprintf(tty, tty_size, "/dev/ttyGS%s", dev);
+}
+
 /* The running firmware: returns once it has been told to enter the bootloader. */
 static void run_firmware(void)
 {
-    int hid = open("/dev/hidg0", O_RDWR);
+    char hid_path[80], tty_path[64];
+    function_nodes(hid_path, sizeof hid_path, tty_path, sizeof tty_path);
+    int hid = open(hid_path, O_RDWR);
     if (hid < 0)
-        die("open /dev/hidg0: %s", strerror(errno));
-    int tty = open("/dev/ttyGS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
+        die("open %s: %s", hid_path, strerror(errno));
+    int tty = open(tty_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (tty < 0)
-        die("open /dev/ttyGS0: %s", strerror(errno));
+        die("open %s: %s", tty_path, strerror(errno));
     struct termios t;
     if (tcgetattr(tty, &t) == 0) {
         cfmakeraw(&t);
@@ -392,7 +493,7 @@ static void run_firmware(void)
                     unsigned char reply[REPORT_LENGTH] = {0x01};
                     memcpy(reply + 1, reply_text, sizeof reply_text - 1);
                     if (write(hid, reply, sizeof reply) != (ssize_t)sizeof reply)
-                        die("write /dev/hidg0: %s", strerror(errno));
+                        die("write %s: %s", hid_path, strerror(errno));
                     record_bytes("hid-in.bin", reply, sizeof reply);
                     record_event("hid-in %zu", sizeof reply);
                     /* Writable again once the host has taken the report. */
@@ -473,11 +574,15 @@ static struct {
 } uf2 = {.lock = PTHREAD_MUTEX_INITIALIZER, .image_fd = -1, .done_fd = -1,
          .flash_base = 0x10000000};
 
-/* The host side's SCSI disk of the gadget's drive: the one below dummy_hcd. */
+/* The host side's SCSI disk of the gadget's drive: the one below this
+ * board's dummy_hcd. */
 static void find_host_disk(void)
 {
-    FILE *ls = popen("for d in /sys/block/sd*; do case $(readlink -f $d/device) in "
-                     "*dummy_hcd*) echo ${d##*/};; esac; done", "r");
+    char cmd[256];
+    snprintf(cmd, sizeof cmd,
+             "for d in /sys/block/sd*; do case $(readlink -f $d/device) in "
+             "*%s*) echo ${d##*/};; esac; done", inst.hcd);
+    FILE *ls = popen(cmd, "r");
     if (!ls)
         return;
     if (!fgets(uf2.disk, sizeof uf2.disk, ls))
@@ -740,7 +845,7 @@ static const char *serve_image(const char *image)
     pthread_t th;
     if (pthread_create(&th, NULL, serve_drive, fuse) != 0)
         die("pthread_create failed");
-    return FUSE_DIR "/" FUSE_NAME;
+    return inst.fuse_file;
 }
 
 static void write_uf2_records(void)
@@ -867,7 +972,8 @@ static int is_flag(const char *arg)
 }
 
 /* Parses [--uf2 FAMILY] [--restart-ms N] [--reset-before-status] [--strict]
- * [--flash-size SIZE] [--flash-base ADDRESS] [--record DIR] from argv[from]. */
+ * [--flash-size SIZE] [--flash-base ADDRESS] [--record DIR] [--boot-serial SN]
+ * from argv[from]. */
 static int uf2_options(int argc, char **argv, int from, int *uf2_mode)
 {
     *uf2_mode = 0;
@@ -888,6 +994,8 @@ static int uf2_options(int argc, char **argv, int from, int *uf2_mode)
             uf2.restart_ms = (int)v;
         } else if (strcmp(argv[i], "--record") == 0) {
             record_dir = argv[i + 1];
+        } else if (strcmp(argv[i], "--boot-serial") == 0) {
+            boot_serial = argv[i + 1];
         } else if (strcmp(argv[i], "--reset-before-status") == 0) {
             uf2.reset_before_status = 1;
             i--; /* no value */
@@ -932,13 +1040,16 @@ static int usage(void)
                     "       board bootloader IMAGE [UF2 OPTIONS --record DIR]\n"
                     "UF2 OPTIONS: --uf2 FAMILY [--restart-ms N | --reset-before-status]\n"
                     "             [--strict] [--flash-size SIZE [--flash-base ADDRESS]]\n"
-                    "       board unplug | board remove\n");
+                    "             [--boot-serial SN] (running only)\n"
+                    "       board unplug | board remove\n"
+                    "BOARD_UDC=N: the board on controller dummy_udc.N (default 0)\n");
     return 2;
 }
 
 int main(int argc, char **argv)
 {
     setvbuf(stdout, NULL, _IONBF, 0);
+    pick_instance();
     int uf2_mode;
     if (argc >= 5 && strcmp(argv[1], "running") == 0) {
         const char *serial = argv[2], *image = argv[3];
@@ -947,9 +1058,11 @@ int main(int argc, char **argv)
             return usage();
         block_stop_signals();
 
-        FILE *mon = fopen(USBMON, "r");
+        char usbmon[96];
+        usbmon_of_bus(usbmon, sizeof usbmon);
+        FILE *mon = fopen(usbmon, "r");
         if (!mon)
-            die("open %s: %s (usbmon loaded, debugfs mounted?)", USBMON, strerror(errno));
+            die("open %s: %s (usbmon loaded, debugfs mounted?)", usbmon, strerror(errno));
         setvbuf(mon, NULL, _IONBF, 0);
         pthread_t th;
         pthread_create(&th, NULL, watch_line_coding, mon);
@@ -977,6 +1090,8 @@ int main(int argc, char **argv)
         drop_function("hid.usb0");
         drop_function("acm.usb0");
         put("strings/0x409/product", "Brevon Test Board Bootloader");
+        if (boot_serial)
+            put("strings/0x409/serialnumber", boot_serial);
         add_mass_storage(uf2_mode ? serve_image(image) : image);
         attach();
         record_event("bootloader");
@@ -985,7 +1100,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (argc >= 3 && strcmp(argv[1], "bootloader") == 0) {
-        if (!uf2_options(argc, argv, 3, &uf2_mode) || (uf2_mode && !record_dir))
+        if (!uf2_options(argc, argv, 3, &uf2_mode) || (uf2_mode && !record_dir) || boot_serial)
             return usage();
         block_stop_signals();
         create_gadget("BRV-BOOT-0001", "Brevon Test Board Bootloader");
