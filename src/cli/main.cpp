@@ -1,14 +1,16 @@
 // The run sequence: console, options, the file, at most one trigger, the
-// drive search, and the exit status.
+// drive search (or the listing), and the exit status.
 #include <getopt.h>
 
 #include <cstdio>
 #include <string>
 
 #include "cli/inspect.h"
+#include "cli/listing.h"
 #include "cli/options.h"
 #include "drive/drive_search.h"
 #include "drive/firmware.h"
+#include "output/events.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "trigger/hid_trigger.h"
@@ -17,27 +19,26 @@
 
 namespace {
 
-// The exit status of each outcome.
-int exit_status(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kCopied:
-    case Outcome::kBoardRestarted:
-      return 0;  // the board has the file
-    case Outcome::kRefused:
-      return 1;
-    case Outcome::kNotFound:
-      return 2;
-    case Outcome::kCopyFailed:
-      return 3;
-    case Outcome::kNotTaken:
-      return 4;
-  }
-  return 3;
-}
-
 int finish(Outcome outcome) {
   fflush(stdout);
   return exit_status(outcome);
+}
+
+// Input refused before anything ran: the line that says why, and the result.
+int refused(const std::string& why) {
+  emit_line(why);
+  emit(Event("result")
+           .num("status", static_cast<uint64_t>(exit_status(Outcome::kRefused)))
+           .num("drives", 0)
+           .num("took", 0)
+           .num("missing", 0));
+  return finish(Outcome::kRefused);
+}
+
+// At most one bootloader-entry trigger, as -s asks; the boards it reached.
+TriggerReach run_trigger() {
+  if (!use_serial) return TriggerReach();
+  return is_hid_port(serial_port) ? send_hid_trigger() : send_serial_trigger();
 }
 
 // One file, named once: a second operand (a wildcard that matched two files
@@ -57,34 +58,22 @@ int main(int argc, char** argv) {
   if (!parse_options(argc, argv)) return finish(Outcome::kRefused);
   if (optind < argc) input_filename = argv[optind];
   program_name = argv[0];
-  if (input_filename == nullptr) {
+  if (input_filename == nullptr && !list_only) {
     printf("Need set input file, exit\n");
     print_usage(stdout, 1);
   }
   std::string why;
-  if (!one_operand(argc, argv, &why)) {
-    printf("%s\n", why.c_str());
-    return finish(Outcome::kRefused);
-  }
+  if (!one_operand(argc, argv, &why)) return refused(why);
+  if (list_only) return finish(list_boards(run_trigger().ports));
   if (inspect_only) {
     const int status = inspect_file(input_filename);  // 0, or 1 for a refused file
     fflush(stdout);
     return status;
   }
   Firmware firmware;
-  if (!load_firmware(input_filename, &firmware, &why)) {
-    printf("%s\n", why.c_str());
-    return finish(Outcome::kRefused);
-  }
-  // At most one bootloader-entry trigger; whatever it does, the search follows.
-  if (use_serial) {
-    if (is_hid_port(serial_port)) {
-      send_hid_trigger();
-    } else {
-      send_serial_trigger();
-    }
-  }
-  const Outcome outcome = scan_removable_drives(firmware);
+  if (!load_firmware(input_filename, &firmware, &why)) return refused(why);
+  // Whatever the trigger does, the search follows.
+  const Outcome outcome = scan_removable_drives(firmware, run_trigger().ports);
   close_source(&firmware.source);
   return finish(outcome);
 }

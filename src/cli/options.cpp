@@ -19,7 +19,15 @@ const char kShortOptions[] = "f:t:s:i:b:vh";
 // Long options without a short one return these codes, beyond any character.
 // Their names start with none of h, f, v, t, s, b, so every abbreviation of
 // the options above keeps its meaning.
-enum LongOnlyOption { kInspectOption = 0x100, kUf2FamilyOption, kAddressOption };
+enum LongOnlyOption {
+  kInspectOption = 0x100,
+  kUf2FamilyOption,
+  kAddressOption,
+  kListOption,
+  kDriveOption,
+  kAllOption,
+  kJsonOption,
+};
 
 const struct option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -32,6 +40,10 @@ const struct option kLongOptions[] = {
     {"inspect", no_argument, nullptr, kInspectOption},
     {"uf2-family", required_argument, nullptr, kUf2FamilyOption},
     {"address", required_argument, nullptr, kAddressOption},
+    {"list", no_argument, nullptr, kListOption},
+    {"drive", required_argument, nullptr, kDriveOption},
+    {"all", no_argument, nullptr, kAllOption},
+    {"json", no_argument, nullptr, kJsonOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -156,6 +168,18 @@ bool parse_options(int argc, char** argv) {
           return false;
         }
         image_address_given = true;
+        break;
+      case kListOption:
+        list_only = true;
+        break;
+      case kDriveOption:
+        drive_name = optarg;
+        break;
+      case kAllOption:
+        flash_all = true;
+        break;
+      case kJsonOption:
+        json_output = true;
         break;
       default:  // '?': getopt_long has printed its diagnostic
         print_usage(stdout, 1);

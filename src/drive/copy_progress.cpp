@@ -38,6 +38,9 @@ struct Progress {
 };
 
 Progress g_progress;
+// Off while several copies run at once, or when standard output is JSON:
+// set before the copies start, only read while they run.
+bool g_allowed = true;
 
 void show(const std::string& text) {
   fputs(progress_redraw(text, g_progress.shown).c_str(), stdout);
@@ -65,7 +68,10 @@ std::string progress_redraw(const std::string& text, size_t shown) {
   return "\r" + text + blank + (text.empty() ? "\r" : "");
 }
 
+void allow_copy_progress(bool allowed) { g_allowed = allowed; }
+
 void copy_progress_begin(const std::string& name, uint64_t total) {
+  if (!g_allowed) return;
   g_progress = Progress();
   g_progress.drawing = stdout_is_terminal();
   g_progress.name = escape_controls(name);
@@ -86,6 +92,7 @@ void copy_progress(uint64_t done) {
 bool copy_progress_drawing() { return g_progress.drawing; }
 
 void copy_progress_end() {
+  if (!g_allowed) return;
   if (g_progress.shown > 0) show("");
   g_progress = Progress();
 }

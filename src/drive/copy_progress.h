@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <string>
 
+// Whether copies may draw the line at all (default true). Set it before a
+// copy starts: while several copies run at once, none may draw.
+void allow_copy_progress(bool allowed);
+
 // A copy of `total` bytes to a file called `name` on the drive begins.
 void copy_progress_begin(const std::string& name, uint64_t total);
 

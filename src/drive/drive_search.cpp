@@ -1,16 +1,21 @@
 #include "drive/drive_search.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "drive/candidates.h"
+#include "drive/copy_progress.h"
 #include "drive/drive_events.h"
 #include "drive/drives.h"
 #include "drive/image_binding.h"
-#include "uf2/uf2_blocks.h"
+#include "output/events.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "settings/settings.h"
+#include "uf2/uf2_blocks.h"
 
 namespace {
 
@@ -49,37 +54,42 @@ Delivered family_delivered(const Firmware& firmware, const CopyResult& copy) {
                                                                              : Delivered::kNo;
 }
 
-// The line that tells the outcome of a copy, if any. `not_taken` says why
-// the board would not take the file, when its facts tell.
+// The line that tells the outcome of a copy, if any, as the verdict event.
+// `not_taken` says why the board would not take the file, when its facts tell.
 Outcome report(Outcome outcome, const std::string& error, const std::string& not_taken = "") {
+  std::string line;
   switch (outcome) {
     case Outcome::kBoardRestarted:
-      printf("Board restarted\n");
+      line = "Board restarted";
       break;
     case Outcome::kNotTaken:
       if (!not_taken.empty()) {
-        printf("Board did not take the file: %s\n", not_taken.c_str());
+        line = "Board did not take the file: " + not_taken;
         break;
       }
-      printf("Board did not take the file: it did not restart within %u s (blocks for another "
-             "chip family, or not this board's image)\n",
-             kRestartWaitMs / 1000);
+      line = "Board did not take the file: it did not restart within " +
+             std::to_string(kRestartWaitMs / 1000) +
+             " s (blocks for another chip family, or not this board's image)";
       break;
     case Outcome::kCopyFailed:
-      printf("Copy failed: %s\n", escape_controls(error).c_str());
+      line = "Copy failed: " + escape_controls(error);
       break;
     default:
       break;
   }
+  emit(Event("verdict", line.empty() ? "" : line + "\n")
+           .str("outcome", outcome_name(outcome))
+           .num("status", static_cast<uint64_t>(exit_status(outcome)))
+           .opt_str("text", line));
   return outcome;
 }
 
 // What goes onto one board, decided before anything is written: the file,
-// or the UF2 image made from it for the board, and the lines that say so.
+// or the UF2 image made from it for the board, and the events that say so.
 struct Prepared {
   bool made = false;
-  Firmware image;                  // when made
-  std::vector<std::string> lines;  // "Converted ...", notes, and a refusal last
+  Firmware image;             // when made
+  std::vector<Event> events;  // the conversion, notes, and a refusal last
   bool refused = false;
   std::string not_taken;
 };
@@ -93,9 +103,27 @@ ImageOptions image_options() {
 }
 
 bool refuse(const std::string& line, Prepared* prepared) {
-  prepared->lines.push_back(line);
+  prepared->events.push_back(Event("verdict", line + "\n")
+                                 .str("outcome", outcome_name(Outcome::kRefused))
+                                 .num("status", static_cast<uint64_t>(exit_status(Outcome::kRefused)))
+                                 .str("text", line));
   prepared->refused = true;
   return false;
+}
+
+std::string family_hex(uint32_t family) {
+  char hex[16];
+  snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(family));
+  return hex;
+}
+
+Event conversion_event(const Firmware& image, uint32_t family) {
+  const std::string line = conversion_line(image, family);
+  return Event("conversion", line + "\n")
+      .str("file", image.source.name)
+      .num("blocks", image.bytes.size() / kUf2BlockSize)
+      .str("family", family_hex(family))
+      .str("text", line);
 }
 
 // A UF2 bootloader keeps UF2 blocks only: a file that is not UF2 is
@@ -120,7 +148,7 @@ bool convert_for_board(const Firmware& firmware, const BoardFacts& facts, Prepar
     return refuse(why, prepared);
   }
   prepared->made = true;
-  prepared->lines.push_back(conversion_line(prepared->image, binding.family));
+  prepared->events.push_back(conversion_event(prepared->image, binding.family));
   return true;
 }
 
@@ -134,43 +162,90 @@ bool prepare(const Firmware& firmware, const BoardFacts& facts, Prepared* prepar
   const BoardCheck check =
       check_for_board(uf2_groups(image.bytes.data(), image.bytes.size()), facts,
                       firmware.source.name);
-  prepared->lines.insert(prepared->lines.end(), check.notes.begin(), check.notes.end());
+  for (const std::string& note : check.notes) {
+    prepared->events.push_back(Event("note", note + "\n").str("text", note));
+  }
   prepared->not_taken = check.not_taken;
   return !check.refused || refuse(check.refusal, prepared);
 }
 
-// Copies the file onto the chosen drive, made writable, and tells what the
-// board did with it. What the board's facts refuse is refused before the
-// drive is made writable: nothing is written.
-Outcome deliver(const Firmware& firmware, const std::string& marker, const Candidate& candidate,
-                Drive* drive) {
+std::vector<std::string> family_names(const std::vector<uint32_t>& families) {
+  std::vector<std::string> names;
+  for (uint32_t family : families) names.push_back(family_hex(family));
+  return names;
+}
+
+// A drive with the marker and what it tells, with `text` for the text form.
+Event drive_event(const std::string& text, const Candidate& candidate, const Drive& drive) {
+  const BoardFacts& facts = candidate.facts;
+  return Event("drive", text)
+      .str("root", drive.root)
+      .str("marker", candidate.marker.name)
+      .num("marker_size", static_cast<uint64_t>(candidate.marker.size < 0 ? 0 : candidate.marker.size))
+      .opt_str("port", candidate.place.port)
+      .opt_str("serial", candidate.place.serial)
+      .opt_str("bootloader", facts.bootloader)
+      .opt_str("model", facts.model)
+      .opt_str("board_id", facts.board_id)
+      .strs("families", family_names(facts.families))
+      .opt_num("flash_size", facts.flash_size);
+}
+
+// One drive's flash, from the checks to the verdict.
+struct Delivery {
+  const Candidate* candidate = nullptr;
+  Drive* drive = nullptr;
   Prepared prepared;
-  const bool ready = prepare(firmware, candidate.facts, &prepared);
+  bool ready = false;  // checked and writable: the copy may start
+  Outcome outcome = Outcome::kCopyFailed;
+};
+
+// Checks the file against the board and makes the drive writable: what the
+// board's facts refuse is refused before that, and nothing is written.
+void get_ready(const Firmware& firmware, Delivery* delivery) {
+  const Candidate& candidate = *delivery->candidate;
+  const bool fits = prepare(firmware, candidate.facts, &delivery->prepared);
   std::string why;
-  if (ready && !make_drive_writable(drive, &why)) return report(Outcome::kCopyFailed, why);
-  printf("Find: %s, size %ld\n", escape_controls(candidate.marker.name).c_str(),
-         candidate.marker.size);
-  for (const std::string& line : prepared.lines) printf("%s\n", line.c_str());
-  if (!ready) return Outcome::kRefused;
+  if (fits && !make_drive_writable(delivery->drive, &why)) {
+    delivery->outcome = report(Outcome::kCopyFailed, why);
+    return;
+  }
+  emit(drive_event("Find: " + escape_controls(candidate.marker.name) + ", size " +
+                       std::to_string(candidate.marker.size) + "\n",
+                   candidate, *delivery->drive));
+  for (const Event& event : delivery->prepared.events) emit(event);
+  delivery->outcome = Outcome::kRefused;
+  delivery->ready = fits;
+}
+
+// Copies the file onto the drive and tells what the board did with it.
+void copy_and_judge(const Firmware& firmware, const std::string& marker, Delivery* delivery) {
+  const Prepared& prepared = delivery->prepared;
+  const Drive& drive = *delivery->drive;
   const Firmware& image = prepared.made ? prepared.image : firmware;
-  const CopyJob job = copy_job(image);
-  printf("%s\n", escape_controls(copy_command_line(job.name, drive->root)).c_str());
+  CopyJob job = copy_job(image);
+  job.quiet = flash_all || json_output;
+  const std::string line = escape_controls(copy_command_line(job.name, drive.root));
+  emit(Event("copy", line + "\n")
+           .str("file", job.name)
+           .str("root", drive.root)
+           .num("bytes", job.bytes && !job.bytes->empty() ? job.bytes->size() : job.source->size));
   fflush(stdout);  // the copy may print too; keep the order
-  const CopyResult copy = copy_to_drive(job, *drive);
+  const CopyResult copy = copy_to_drive(job, drive);
   CopyObservation seen;
   seen.uf2 = image.uf2;
   seen.copy_ok = copy.ok;
   seen.destination_changed = copy.destination_changed;
   seen.family_delivered = family_delivered(image, copy);
   if (restart_expected(seen)) {
-    seen.drive_gone = wait_for_drive_to_leave(*drive, marker);
+    seen.drive_gone = wait_for_drive_to_leave(drive, marker);
   } else if (!copy.ok) {
-    seen.drive_gone = !drive_still_there(*drive, marker);
+    seen.drive_gone = !drive_still_there(drive, marker);
   }
   const Verdict verdict = decide_verdict(seen);
   // Leave no truncated image behind, and nothing else than what this run wrote.
-  if (verdict.discard) discard_copy(job, *drive);
-  return report(verdict.outcome, copy.error, prepared.not_taken);
+  if (verdict.discard) discard_copy(job, drive);
+  delivery->outcome = report(verdict.outcome, copy.error, prepared.not_taken);
 }
 
 // What one pass found: the drives it listed, the lines each gave, and the
@@ -197,6 +272,8 @@ void look_at(const std::string& marker, size_t index, Findings* found) {
     return;
   }
   candidate.facts = read_board_facts(drive);
+  candidate.place = usb_place_of_drive(drive);
+  candidate.named = drive_name == nullptr || drive_named(drive, drive_name);
   found->candidates.push_back(candidate);
 }
 
@@ -213,27 +290,173 @@ void print_lines(const Findings& found, const std::vector<size_t>& chosen) {
   size_t end = found.lines.size();
   if (!chosen.empty()) end = found.candidates[chosen.back()].drive + 1;
   for (size_t i = 0; i < end; ++i) {
-    for (const std::string& line : found.lines[i]) printf("%s\n", line.c_str());
+    for (const std::string& line : found.lines[i]) {
+      const bool disk = line.compare(0, 15, "Removable Disk ") == 0;
+      emit(disk ? Event("removable_disk", line + "\n").str("root", found.drives[i].root)
+                : Event("message", line + "\n").str("text", line));
+    }
   }
 }
 
-// One look at every removable drive. Returns true, with `outcome` set, once a
-// drive with the marker was chosen and the copy attempted.
-bool search_pass(const Firmware& firmware, const std::string& marker, Outcome* outcome) {
-  Findings found;
-  if (!find_candidates(marker, &found)) return false;
-  const std::vector<size_t> chosen = choose_candidates(found.candidates);
-  print_lines(found, chosen);
-  // The others are let go before the copy: only the chosen drive is written.
-  for (size_t i = 0; i < found.candidates.size(); ++i) {
-    if (chosen.empty() || i != chosen.front()) {
-      release_drive(&found.drives[found.candidates[i].drive]);
-    }
+// What the passes are after, and what they have said so far.
+struct Search {
+  const Firmware* firmware = nullptr;  // nullptr: --list, nothing is copied
+  std::string marker;
+  Choice choice;
+  size_t boards_triggered = 0;  // --all waits for as many drives
+  std::set<std::string> passed_over;  // roots already said
+  Outcome outcome = Outcome::kNotFound;
+  size_t listed = 0;  // --list: the drives listed
+};
+
+const Drive& drive_of(const Findings& found, const Candidate& candidate) {
+  return found.drives[candidate.drive];
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
+  return text;
+}
+
+void say_passed_over(const Findings& found, const std::vector<size_t>& passed, Search* search) {
+  std::vector<std::string> ports;
+  for (const std::string& port : search->choice.triggered_ports) {
+    if (!port.empty()) ports.push_back(port);
   }
-  if (chosen.empty()) return false;
-  const Candidate& candidate = found.candidates[chosen.front()];
-  *outcome = deliver(firmware, marker, candidate, &found.drives[candidate.drive]);
-  release_drive(&found.drives[candidate.drive]);
+  for (size_t i : passed) {
+    const Candidate& candidate = found.candidates[i];
+    const std::string& root = drive_of(found, candidate).root;
+    if (!search->passed_over.insert(root).second) continue;
+    const std::string line = "Passed over " + escape_controls(root) + ": its board is on USB port " +
+                             escape_controls(candidate.place.port) +
+                             ", the triggered board is on " + escape_controls(joined(ports));
+    emit(Event("passed_over", line + "\n")
+             .str("root", root)
+             .str("port", candidate.place.port)
+             .strs("triggered", ports));
+  }
+}
+
+void note_others(const Findings& found, const std::vector<size_t>& others,
+                 const std::string& marker) {
+  if (others.empty()) return;
+  std::vector<std::string> roots;
+  for (size_t i : others) roots.push_back(drive_of(found, found.candidates[i]).root);
+  std::vector<std::string> shown;
+  for (const std::string& root : roots) shown.push_back(escape_controls(root));
+  const std::string line = "Note: other drives carry " + escape_controls(marker) + " too: " +
+                           joined(shown) + "; choose one with --drive, or flash every one with --all";
+  emit(Event("note", line + "\n").str("text", line).strs("others", roots));
+}
+
+// --list: a drive's entry, the lines whose value is unknown left out.
+Event listing_event(const Candidate& candidate, const Drive& drive) {
+  const BoardFacts& facts = candidate.facts;
+  std::string text = "Drive " + escape_controls(drive.root) + "\n";
+  text += "  Marker: " + escape_controls(candidate.marker.name) + ", size " +
+          std::to_string(candidate.marker.size) + "\n";
+  const std::pair<const char*, const std::string*> lines[] = {
+      {"Bootloader", &facts.bootloader},        {"Model", &facts.model},
+      {"Board-ID", &facts.board_id},            {"USB port", &candidate.place.port},
+      {"Serial number", &candidate.place.serial},
+  };
+  for (const auto& line : lines) {
+    if (!line.second->empty()) text += std::string("  ") + line.first + ": " + escape_controls(*line.second) + "\n";
+  }
+  return drive_event(text, candidate, drive);
+}
+
+// Flashes the chosen drives: one in this thread, several in a thread each,
+// their lines prefixed with their roots. The checks and the mounts are done
+// here one drive after another; the copies and the waits run at once.
+Outcome flash(Findings* found, const std::vector<size_t>& chosen, Search* search) {
+  std::vector<Delivery> deliveries(chosen.size());
+  for (size_t k = 0; k < chosen.size(); ++k) {
+    deliveries[k].candidate = &found->candidates[chosen[k]];
+    deliveries[k].drive = &found->drives[deliveries[k].candidate->drive];
+  }
+  if (!flash_all) {
+    get_ready(*search->firmware, &deliveries[0]);
+    if (deliveries[0].ready) copy_and_judge(*search->firmware, search->marker, &deliveries[0]);
+    return deliveries[0].outcome;
+  }
+  allow_copy_progress(false);
+  for (Delivery& delivery : deliveries) {
+    set_event_drive(delivery.drive->root);
+    get_ready(*search->firmware, &delivery);
+  }
+  set_event_drive("");
+  std::vector<std::thread> copies;
+  for (Delivery& delivery : deliveries) {
+    if (!delivery.ready) continue;
+    copies.emplace_back([search, &delivery] {
+      set_event_drive(delivery.drive->root);
+      copy_and_judge(*search->firmware, search->marker, &delivery);
+    });
+  }
+  for (std::thread& copy : copies) copy.join();
+  std::vector<Outcome> outcomes;
+  for (const Delivery& delivery : deliveries) outcomes.push_back(delivery.outcome);
+  const size_t missing =
+      search->boards_triggered > chosen.size() ? search->boards_triggered - chosen.size() : 0;
+  outcomes.insert(outcomes.end(), missing, Outcome::kNotFound);
+  const size_t took = static_cast<size_t>(std::count_if(
+      deliveries.begin(), deliveries.end(),
+      [](const Delivery& d) { return exit_status(d.outcome) == 0; }));
+  std::string line = "Summary: " + std::to_string(took) + " of " + std::to_string(chosen.size()) +
+                     " drives have the file";
+  if (missing > 0) {
+    line += ", " + std::to_string(missing) + " triggered board" + (missing == 1 ? "" : "s") +
+            " showed no drive";
+  }
+  const Outcome outcome = worst_outcome(outcomes);
+  emit(Event("result", line + "\n")
+           .num("status", static_cast<uint64_t>(exit_status(outcome)))
+           .num("drives", chosen.size())
+           .num("took", took)
+           .num("missing", missing));
+  search->outcome = outcome;
+  return outcome;
+}
+
+// Whether a pass with these drives chosen ends the search: some drive was
+// chosen and, with --all after a trigger, as many as boards were
+// triggered, or the passes end after this one.
+bool enough(const Chosen& chosen, const Search& search, bool last_pass) {
+  if (chosen.flash.empty()) return false;
+  if (!search.choice.all || last_pass) return true;
+  return chosen.flash.size() >= search.boards_triggered;
+}
+
+// One look at every removable drive. Returns true, with the search's
+// outcome set, once the drives wanted were found and flashed (or listed).
+bool search_pass(Search* search, bool last_pass) {
+  Findings found;
+  if (!find_candidates(search->marker, &found)) return false;
+  const Chosen chosen = choose_candidates(found.candidates, search->choice);
+  const bool done = enough(chosen, *search, last_pass);
+  if (search->firmware != nullptr) print_lines(found, done ? chosen.flash : std::vector<size_t>());
+  say_passed_over(found, chosen.passed_over, search);
+  // The others are let go before the copy: only the chosen drives are written.
+  for (size_t i = 0; i < found.candidates.size(); ++i) {
+    const bool kept = done && std::find(chosen.flash.begin(), chosen.flash.end(), i) != chosen.flash.end();
+    if (!kept) release_drive(&found.drives[found.candidates[i].drive]);
+  }
+  if (!done) return false;
+  if (search->firmware == nullptr) {
+    for (size_t i : chosen.flash) {
+      const Candidate& candidate = found.candidates[i];
+      emit(listing_event(candidate, drive_of(found, candidate)));
+      release_drive(&found.drives[candidate.drive]);
+    }
+    search->listed = chosen.flash.size();
+    search->outcome = Outcome::kCopied;
+    return true;
+  }
+  if (!flash_all) note_others(found, chosen.others, search->marker);
+  search->outcome = flash(&found, chosen.flash, search);
+  for (size_t i : chosen.flash) release_drive(&found.drives[found.candidates[i].drive]);
   return true;
 }
 
@@ -249,62 +472,103 @@ std::string marker_name(uint32_t family) {
 namespace {
 
 // A look between passes that prints nothing and leaves nothing attached:
-// whether a drive the system mounted carries the marker now. Drives nobody
-// mounted are left to the passes: looking at one means mounting it, what
-// goes wrong there is said once, by a pass, and a drive that just appeared
-// is left to the desktop's automounter first anyway.
-bool marker_in_sight(const std::string& marker) {
+// whether a drive the system mounted carries the marker now and would be
+// chosen. Drives nobody mounted are left to the passes: looking at one means
+// mounting it, what goes wrong there is said once, by a pass, and a drive
+// that just appeared is left to the desktop's automounter first anyway.
+bool wanted_in_sight(const Search& search, bool last_pass) {
   std::vector<Drive> drives;
   if (!list_removable_drives(&drives)) return false;
+  std::vector<Candidate> candidates;
   for (Drive& drive : drives) {
     if (drive.mounted != Mounted::kBySystem) continue;
     std::string message;
-    MarkerFile file;
+    Candidate candidate;
     if (!attach_drive(&drive, &message)) continue;
-    const bool seen = find_marker(&drive, marker, &file);
+    if (find_marker(&drive, search.marker, &candidate.marker)) {
+      candidate.place = usb_place_of_drive(drive);
+      candidate.named = drive_name == nullptr || drive_named(drive, drive_name);
+      candidates.push_back(candidate);
+    }
     release_drive(&drive);
-    if (seen) return true;
   }
-  return false;
+  return enough(choose_candidates(candidates, search.choice), search, last_pass);
 }
 
 // The pause after a pass that found nothing. It lasts kPassPauseMs, but
 // whenever the drives change a silent look is made, and when it sees the
-// marker the next pass runs at once. A pass that then finds nothing (the
-// drive left again, or was not chosen) lets the rest of the pause run
-// without another: its own mounts must not set off the next. True, with
-// `outcome` set, when such a pass delivered.
-bool pause_watching(const Firmware& firmware, const std::string& marker, Outcome* outcome) {
+// drives wanted the next pass runs at once. A pass that then finds nothing
+// (the drive left again) lets the rest of the pause run without another:
+// its own mounts must not set off the next. True when such a pass ended the
+// search.
+bool pause_watching(Search* search, bool last_pass) {
   fflush(stdout);
   bool passed = false;
   const uint64_t end = monotonic_ms() + kPassPauseMs;
   for (uint64_t now = monotonic_ms(); now < end; now = monotonic_ms()) {
     if (wait_for_drive_change(static_cast<unsigned>(end - now)) && !passed &&
-        marker_in_sight(marker)) {
+        wanted_in_sight(*search, last_pass)) {
       passed = true;
-      if (search_pass(firmware, marker, outcome)) return true;
+      if (search_pass(search, last_pass)) return true;
     }
   }
   return false;
 }
 
-}  // namespace
-
-// A countdown line is printed for each pause that ran its full length.
-Outcome scan_removable_drives(const Firmware& firmware) {
-  const std::string marker = marker_name(family_id);
+// The passes, up to `times` of them 500 ms apart (counting `times` down; a
+// countdown line for each pause that ran its full length). True when they
+// ended the search.
+bool run_passes(Search* search) {
   if (times != 0) watch_drive_changes();
   for (;;) {
-    Outcome outcome;
-    if (search_pass(firmware, marker, &outcome)) return outcome;
-    if (times == 0) break;
-    if (pause_watching(firmware, marker, &outcome)) return outcome;
+    // The passes end after this one (and its pause): --all takes what it has.
+    const bool last_pass = times == 0 || times == 1;
+    if (search_pass(search, last_pass)) return true;
+    if (times == 0) return false;
+    if (pause_watching(search, last_pass)) return true;
     if (times > 0) {
       --times;
-      printf("times:%d\n", times);
-      if (times == 0) break;
+      emit(Event("pass", "times:" + std::to_string(times) + "\n").num("left", static_cast<uint64_t>(times)));
+      if (times == 0) return false;
     }
   }
-  printf("No bootloader drive found\n");
-  return Outcome::kNotFound;
+}
+
+Search search_for(const Firmware* firmware, const std::vector<std::string>& triggered_ports) {
+  Search search;
+  search.firmware = firmware;
+  search.marker = marker_name(family_id);
+  search.choice.triggered_ports = triggered_ports;
+  search.choice.all = flash_all || firmware == nullptr;
+  search.boards_triggered = triggered_ports.size();
+  return search;
+}
+
+}  // namespace
+
+Outcome scan_removable_drives(const Firmware& firmware,
+                              const std::vector<std::string>& triggered_ports) {
+  Search search = search_for(&firmware, triggered_ports);
+  if (!run_passes(&search)) {
+    emit(Event("result", "No bootloader drive found\n")
+             .num("status", static_cast<uint64_t>(exit_status(Outcome::kNotFound)))
+             .num("drives", 0)
+             .num("took", 0)
+             .num("missing", triggered_ports.size()));
+    return Outcome::kNotFound;
+  }
+  if (!flash_all) {
+    const int status = exit_status(search.outcome);
+    emit(Event("result")
+             .num("status", static_cast<uint64_t>(status))
+             .num("drives", 1)
+             .num("took", status == 0 ? 1 : 0)
+             .num("missing", 0));
+  }
+  return search.outcome;
+}
+
+size_t list_bootloader_drives(const std::vector<std::string>& triggered_ports) {
+  Search search = search_for(nullptr, triggered_ports);
+  return run_passes(&search) ? search.listed : 0;
 }

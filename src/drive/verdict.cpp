@@ -26,3 +26,68 @@ Verdict decide_verdict(const CopyObservation& seen) {
                        !seen.drive_gone && seen.family_delivered == Delivered::kNo;
   return {outcome, discard};
 }
+
+int exit_status(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kCopied:
+    case Outcome::kBoardRestarted:
+      return 0;  // the board has the file
+    case Outcome::kRefused:
+      return 1;
+    case Outcome::kNotFound:
+      return 2;
+    case Outcome::kCopyFailed:
+      return 3;
+    case Outcome::kNotTaken:
+      return 4;
+  }
+  return 3;
+}
+
+const char* outcome_name(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kCopied:
+      return "copied";
+    case Outcome::kBoardRestarted:
+      return "board_restarted";
+    case Outcome::kNotTaken:
+      return "not_taken";
+    case Outcome::kCopyFailed:
+      return "copy_failed";
+    case Outcome::kNotFound:
+      return "not_found";
+    case Outcome::kRefused:
+      return "refused";
+  }
+  return "copy_failed";
+}
+
+namespace {
+
+// Worse outcomes rank higher; the two successes rank 0.
+int rank(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kCopyFailed:
+      return 4;
+    case Outcome::kNotTaken:
+      return 3;
+    case Outcome::kRefused:
+      return 2;
+    case Outcome::kNotFound:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+Outcome worst_outcome(const std::vector<Outcome>& outcomes) {
+  Outcome worst = Outcome::kBoardRestarted;
+  for (Outcome outcome : outcomes) {
+    if (rank(outcome) > rank(worst) || (rank(worst) == 0 && outcome == Outcome::kCopied)) {
+      worst = outcome;
+    }
+  }
+  return outcomes.empty() ? Outcome::kNotFound : worst;
+}

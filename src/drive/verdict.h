@@ -7,8 +7,9 @@
 #ifndef FLASHDROP_DRIVE_VERDICT_H_
 #define FLASHDROP_DRIVE_VERDICT_H_
 
-// What a run came to, from the verdict on the copy to the exit status (which
-// main alone derives from it).
+#include <vector>
+
+// What a run came to, from the verdict on the copy to the exit status.
 enum class Outcome {
   kCopied,          // not a UF2 file: the copy succeeded and was flushed
   kBoardRestarted,  // a UF2 file, and the board restarted with it
@@ -17,6 +18,18 @@ enum class Outcome {
   kNotFound,        // the passes ran out without a bootloader drive
   kRefused,         // a usage error, or input refused before anything ran
 };
+
+// The exit status of an outcome: 0 the board has the file, 1 refused,
+// 2 no drive, 3 copy failed, 4 the board did not take the file.
+int exit_status(Outcome outcome);
+
+// The outcome's name in JSON events ("board_restarted", ...).
+const char* outcome_name(Outcome outcome);
+
+// What several drives flashed at once came to: kCopied or kBoardRestarted
+// when every drive has the file, else the worst: a failed copy, then a file
+// a board did not take, then a refusal, then a board whose drive never came.
+Outcome worst_outcome(const std::vector<Outcome>& outcomes);
 
 // Whether every block of some family of the UF2 file reached the drive.
 enum class Delivered { kNo, kYes, kUnknown };

@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <cstdio>
+
 namespace {
 
 bool is_high_surrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -142,4 +144,30 @@ std::string escape_controls(const std::string& text) {
     i += used;
   }
   return out;
+}
+
+std::string json_string(const std::string& bytes) {
+  std::string out = "\"";
+  char escaped[8];
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp;
+    const size_t used = decode_one(bytes, i, &cp);
+    if (used == 0) {
+      snprintf(escaped, sizeof escaped, "\\udc%02x", static_cast<unsigned char>(bytes[i]));
+      out += escaped;
+      ++i;
+      continue;
+    }
+    if (cp == '"' || cp == '\\') {
+      out += '\\';
+      out += static_cast<char>(cp);
+    } else if (cp < 0x20 || cp == 0x7F) {
+      snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(cp));
+      out += escaped;
+    } else {
+      out.append(bytes, i, used);
+    }
+    i += used;
+  }
+  return out + "\"";
 }

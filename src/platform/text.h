@@ -22,4 +22,10 @@ std::string wide_to_utf8(const std::wstring& text);
 // character, which a terminal in an 8-bit mode takes as C1 controls.
 std::string escape_controls(const std::string& text);
 
+// The bytes as a JSON string, quotes included. Valid UTF-8 stays as it is
+// (quote, backslash and control characters escaped); a byte that is not
+// part of a valid sequence becomes \udcXX (XX its value), as Python's
+// "surrogateescape" reads it, so that no byte of a name is lost.
+std::string json_string(const std::string& bytes);
+
 #endif  // FLASHDROP_PLATFORM_TEXT_H_

@@ -16,6 +16,10 @@ uint32_t uf2_family = 0;
 bool uf2_family_given = false;
 uint64_t image_address = 0;
 bool image_address_given = false;
+bool list_only = false;
+bool flash_all = false;
+const char* drive_name = nullptr;
+bool json_output = false;
 
 const char kVersion[] = FLASHDROP_VERSION;
 
@@ -34,4 +38,8 @@ void reset_settings() {
   uf2_family_given = false;
   image_address = 0;
   image_address_given = false;
+  list_only = false;
+  flash_all = false;
+  drive_name = nullptr;
+  json_output = false;
 }

@@ -25,6 +25,13 @@ extern bool uf2_family_given;
 extern uint64_t image_address;
 extern bool image_address_given;
 
+// --list, --all, --drive, --json: which drives, and in which form the run
+// tells what it does.
+extern bool list_only;           // list the boards and drives, flash nothing
+extern bool flash_all;           // flash every drive with the marker, at once
+extern const char* drive_name;   // the only drive to consider; nullptr: any
+extern bool json_output;         // one JSON object per event instead of the text
+
 extern const char kVersion[];
 
 // Puts every setting back to its default, so that tests can run one case

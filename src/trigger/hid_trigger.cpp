@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings.h"
+#include "output/events.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "platform/usb_place.h"
+#include "settings/settings.h"
 #include "trigger/hid_pad.h"
 
 namespace {
@@ -35,16 +37,32 @@ std::string printable(const wchar_t* text) {
   return text == nullptr ? "(null)" : escape_controls(wide_to_utf8(text));
 }
 
-void print_entry(const hid_device_info* entry) {
-  printf("Device Found\n  type: %04hx %04hx\n  path: %s\n  serial_number: %s",
-         entry->vendor_id, entry->product_id, entry->path ? escape_controls(entry->path).c_str() : "(null)",
-         printable(entry->serial_number).c_str());
-  printf("\n");
-  printf("  Manufacturer: %s\n", printable(entry->manufacturer_string).c_str());
-  printf("  Product:      %s\n", printable(entry->product_string).c_str());
-  printf("  Release:      %hx\n", entry->release_number);
-  printf("  Interface:    %d\n", entry->interface_number);
-  printf("\n");
+std::string utf8_or_empty(const wchar_t* text) { return text ? wide_to_utf8(text) : ""; }
+
+char* formatted(char* buffer, size_t size, const char* format, unsigned value) {
+  snprintf(buffer, size, format, value);
+  return buffer;
+}
+
+void print_entry(const hid_device_info* entry, const UsbPlace& place) {
+  char number[16];
+  std::string text = "Device Found\n  type: ";
+  text += formatted(number, sizeof number, "%04hx ", entry->vendor_id);
+  text += formatted(number, sizeof number, "%04hx", entry->product_id);
+  text += "\n  path: " + (entry->path ? escape_controls(entry->path) : std::string("(null)"));
+  text += "\n  serial_number: " + printable(entry->serial_number) + "\n";
+  text += "  Manufacturer: " + printable(entry->manufacturer_string) + "\n";
+  text += "  Product:      " + printable(entry->product_string) + "\n";
+  text += "  Release:      " + std::string(formatted(number, sizeof number, "%hx", entry->release_number)) + "\n";
+  text += "  Interface:    " + std::to_string(entry->interface_number) + "\n\n";
+  emit(Event("hid_board", text)
+           .str("path", entry->path ? entry->path : "")
+           .opt_str("serial", utf8_or_empty(entry->serial_number))
+           .opt_str("manufacturer", utf8_or_empty(entry->manufacturer_string))
+           .opt_str("product", utf8_or_empty(entry->product_string))
+           .num("release", entry->release_number)
+           .num("interface", static_cast<uint64_t>(entry->interface_number < 0 ? 0 : entry->interface_number))
+           .opt_str("port", place.port));
 }
 
 bool selected(const hid_device_info* entry, const wchar_t* filter) {
@@ -61,22 +79,36 @@ int read_reply(hid_device* device, unsigned char* buffer) {
   while (result == 0) {
     result = hid_read_timeout(device, buffer, kBufferSize, kReadTimeoutMs);
     if (result == 0) {
-      printf("waiting...\n");
+      emit_line("waiting...");
       if (++empty_reads == kMaxEmptyReads) result = -1;
     }
-    if (result < 0) printf("Unable to read()\n");
+    if (result < 0) emit_line("Unable to read()");
     pause_ms(kPauseAfterReadMs);
   }
   return result;
 }
 
-// The reply's bytes up to the first zero byte or the returned length.
-void print_reply(const unsigned char* buffer, int result) {
-  printf("Data read:\n   ");
+// The command reached the device: its reply, the bytes up to the first zero
+// byte or the returned length.
+void report_sent(const char* path, const unsigned char* buffer, int result) {
+  std::string reply;
+  char hex[8];
   for (int i = 0; i < result && i < static_cast<int>(kBufferSize) && buffer[i] != 0; ++i) {
-    printf("%02hhx ", buffer[i]);
+    snprintf(hex, sizeof hex, "%02hhx ", buffer[i]);
+    reply += hex;
   }
-  printf("\n");
+  if (!reply.empty()) reply.pop_back();
+  emit(Event("trigger", "Data read:\n   " + (reply.empty() ? "" : reply + " ") + "\n")
+           .str("kind", "hid")
+           .str("path", path)
+           .boolean("sent", true)
+           .opt_str("reply", reply));
+}
+
+// The command did not reach the device; `text` is the line that says so, if any.
+void report_not_sent(const char* path, const std::string& text) {
+  emit(Event("trigger", text).str("kind", "hid").str("path", path).boolean("sent", false).opt_str(
+      "reply", ""));
 }
 
 }  // namespace
@@ -84,7 +116,7 @@ void print_reply(const unsigned char* buffer, int result) {
 int sendHID(const char* path) {
   hid_device* device = hid_open_path(path);
   if (device == nullptr) {
-    printf("unable to open device\n");
+    report_not_sent(path, "unable to open device\n");
     return 0;
   }
   // Zeros beyond the command: the padding, where the OS needs it, and the room
@@ -95,27 +127,78 @@ int sendHID(const char* path) {
   memcpy(&buffer[1], kCommand, kCommandLength);
   if (hid_write(device, buffer.data(), write_length) < 0) {
     hid_close(device);
+    report_not_sent(path, "");
     return 0;
   }
   const int result = read_reply(device, buffer.data());
-  print_reply(buffer.data(), result);
+  report_sent(path, buffer.data(), result);
   hid_close(device);
   return 1;
 }
 
-void DoHID(const wchar_t* filter) {
+namespace {
+
+// What tells one board from another: its USB port, else its serial number
+// (the interfaces of one board share both), else its interface's path.
+std::string board_key(const hid_device_info* entry, const UsbPlace& place) {
+  if (!place.port.empty()) return "port " + place.port;
+  if (entry->serial_number != nullptr && entry->serial_number[0] != L'\0') {
+    return "serial " + wide_to_utf8(entry->serial_number);
+  }
+  return std::string("path ") + (entry->path ? entry->path : "");
+}
+
+void count_board(const std::string& key, const UsbPlace& place, TriggerReach* reach) {
+  for (const std::string& seen : reach->keys) {
+    if (seen == key) return;
+  }
+  reach->keys.push_back(key);
+  reach->ports.push_back(place.port);
+}
+
+}  // namespace
+
+TriggerReach DoHID(const wchar_t* filter) {
+  TriggerReach reach;
   use_utf8_character_type();
-  if (hid_init() != 0) return;
+  if (hid_init() != 0) return reach;
   hid_device_info* devices = hid_enumerate(kVendorId, kProductId);
   for (hid_device_info* entry = devices; entry != nullptr; entry = entry->next) {
-    print_entry(entry);
-    if (selected(entry, filter)) sendHID(entry->path);
+    // Read before the command: the device leaves the bus once it restarts.
+    const UsbPlace place = usb_place_of_hid(entry->path);
+    print_entry(entry, place);
+    if (selected(entry, filter) && sendHID(entry->path) == 1) {
+      count_board(board_key(entry, place), place, &reach);
+    }
   }
   hid_free_enumeration(devices);
   hid_exit();
+  return reach;
 }
 
-void send_hid_trigger() {
-  DoHID(sn);
+TriggerReach send_hid_trigger() {
+  const TriggerReach reach = DoHID(sn);
   pause_ms(kPauseAfterTriggerMs);
+  return reach;
+}
+
+std::vector<HidBoard> list_hid_boards() {
+  std::vector<HidBoard> boards;
+  use_utf8_character_type();
+  if (hid_init() != 0) return boards;
+  hid_device_info* devices = hid_enumerate(kVendorId, kProductId);
+  for (hid_device_info* entry = devices; entry != nullptr; entry = entry->next) {
+    HidBoard board;
+    board.path = entry->path ? entry->path : "";
+    board.serial = utf8_or_empty(entry->serial_number);
+    board.manufacturer = utf8_or_empty(entry->manufacturer_string);
+    board.product = utf8_or_empty(entry->product_string);
+    board.release = entry->release_number;
+    board.interface_number = entry->interface_number;
+    board.place = usb_place_of_hid(entry->path);
+    boards.push_back(board);
+  }
+  hid_free_enumeration(devices);
+  hid_exit();
+  return boards;
 }

@@ -133,6 +133,28 @@ class RefusalTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 1)
 
 
+class ManyBoardsTest(unittest.TestCase):
+    """What scripts read: --list and --json where no drive and no board is."""
+
+    def test_list_needs_no_file_and_says_when_it_found_nothing(self):
+        result = run("--list")
+        self.assertEqual(result.stdout.decode(), "No bootloader drive or HID board found\n")
+        self.assertEqual(result.returncode, 2)
+
+    def test_json_is_one_object_per_line_ending_with_the_result(self):
+        import json
+        for args, status, events in [
+                (("--json", "fw.uf2"), 2, ["result"]),
+                (("--json", "-t", "1", "fw.uf2"), 2, ["pass", "result"]),
+                (("--json", "--list"), 2, ["result"]),
+                (("--json", "missing.uf2"), 1, ["message", "result"])]:
+            result = run(*args)
+            objects = [json.loads(line) for line in result.stdout.decode().splitlines()]
+            self.assertEqual([o["event"] for o in objects], events, args)
+            self.assertEqual(objects[-1]["status"], status, args)
+            self.assertEqual(result.returncode, status, args)
+
+
 if __name__ == "__main__":
     TOOL = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

@@ -42,11 +42,12 @@ class DriveSearchTest : public ::testing::Test {
   // Runs the search and returns what it printed.
   std::string search() {
     testing::internal::CaptureStdout();
-    result_ = scan_removable_drives(firmware_);
+    result_ = scan_removable_drives(firmware_, triggered_ports_);
     return testing::internal::GetCapturedStdout();
   }
 
   Firmware firmware_;
+  std::vector<std::string> triggered_ports_;  // one per board the trigger reached
 
   Outcome result_ = Outcome::kCopied;
 };
@@ -103,18 +104,46 @@ TEST_F(DriveSearchTest, FirstDriveWithTheMarkerGetsTheFileAndEndsTheSearch) {
   EXPECT_EQ(times, 5);
 }
 
-TEST(ChooseCandidates, TheFirstCandidateIsFlashed) {
-  const auto candidates = [](size_t count) {
-    std::vector<Candidate> list(count);
-    for (size_t i = 0; i < count; ++i) list[i].drive = 2 * i + 1;
+// The choice among the candidates of a pass. Each candidate: its port ("-"
+// unknown) and whether --drive names it ('n') or not ('x').
+TEST(ChooseCandidates, DriveNamePortAndAllDecideWhichDrivesAreFlashed) {
+  const auto candidates = [](const std::vector<std::string>& specs) {
+    std::vector<Candidate> list;
+    for (const std::string& spec : specs) {
+      Candidate candidate;
+      candidate.named = spec[0] == 'n';
+      candidate.place.port = spec.substr(1) == "-" ? "" : spec.substr(1);
+      list.push_back(candidate);
+    }
     return list;
   };
   const struct {
-    size_t count;
-    std::vector<size_t> chosen;
-  } cases[] = {{0, {}}, {1, {0}}, {3, {0}}};
+    const char* what;
+    std::vector<std::string> candidates;
+    std::vector<std::string> triggered;
+    bool all;
+    std::vector<size_t> flash, passed_over, others;
+  } cases[] = {
+      {"none", {}, {}, false, {}, {}, {}},
+      {"the first, the others named in the note", {"n1-1", "n1-2", "n-"}, {}, false, {0}, {}, {1, 2}},
+      {"--drive leaves out the drives it does not name", {"x1-1", "n1-2", "x1-3"}, {}, false, {1}, {}, {}},
+      {"--drive names none", {"x1-1"}, {}, false, {}, {}, {}},
+      {"the triggered board's port, another port passed over", {"n1-1", "n2-1"}, {"2-1"}, false, {1}, {0}, {}},
+      {"only another port: nothing yet", {"n1-1"}, {"2-1"}, false, {}, {0}, {}},
+      {"an unknown port stays, after the triggered port", {"n-", "n2-1", "n1-1"}, {"2-1"}, false, {1}, {2}, {0}},
+      {"the trigger told no port: as without it", {"n1-1", "n2-1"}, {""}, false, {0}, {}, {1}},
+      {"two boards triggered: either port", {"n3-1", "n1-1", "n2-1"}, {"1-1", "2-1"}, false, {1}, {0}, {2}},
+      {"--all: every drive, whatever the ports", {"n1-1", "n2-1", "n-"}, {"2-1"}, true, {0, 1, 2}, {}, {}},
+      {"--all with --drive", {"x1-1", "n2-1"}, {}, true, {1}, {}, {}},
+  };
   for (const auto& c : cases) {
-    EXPECT_EQ(choose_candidates(candidates(c.count)), c.chosen) << c.count << " candidates";
+    Choice choice;
+    choice.triggered_ports = c.triggered;
+    choice.all = c.all;
+    const Chosen chosen = choose_candidates(candidates(c.candidates), choice);
+    EXPECT_EQ(chosen.flash, c.flash) << c.what;
+    EXPECT_EQ(chosen.passed_over, c.passed_over) << c.what;
+    EXPECT_EQ(chosen.others, c.others) << c.what;
   }
 }
 
@@ -130,6 +159,8 @@ TEST_F(DriveSearchTest, OnlyTheChosenCandidateIsMadeWritableAndEveryAttachedDriv
   EXPECT_EQ(search(),
             "Removable Disk D:\\\n"
             "Removable Disk E:\\\n"
+            "Note: other drives carry 0000002A.ID too: F:\\; choose one with --drive, or flash "
+            "every one with --all\n"
             "Find: 0000002A.ID, size 123\n"
             "copy \"fw.uf2\" E:\\\n");
   EXPECT_EQ(fake_drives::made_writable(), std::vector<std::string>{"E:\\"});
@@ -278,13 +309,15 @@ TEST_F(DriveSearchTest, NegativeTimesSearchesUntilFoundWithPausesAndNoCountdown)
 
 TEST_F(DriveSearchTest, FailedCopyIsReportedAndEndsTheSearch) {
   times = 3;
-  fake_drives::script({{false, {kBootloader, kBootloader}}});
+  fake_drives::script({{false, {kBootloader, {"F:\\", {{"0000002A.ID", 5}}}}}});
   CopyResult failure;
   failure.destination_changed = true;
   failure.error = "cannot write E:\\fw.uf2: No space left on device";
   fake_drives::copy_result(failure);
   EXPECT_EQ(search(),
             "Removable Disk E:\\\n"
+            "Note: other drives carry 0000002A.ID too: F:\\; choose one with --drive, or flash "
+            "every one with --all\n"
             "Find: 0000002A.ID, size 123\n"
             "copy \"fw.uf2\" E:\\\n"
             "Copy failed: cannot write E:\\fw.uf2: No space left on device\n");
@@ -528,3 +561,167 @@ TEST(Firmware, UF2FilesAreCheckedWholeAndOtherFilesPassAsTheyAre) {
 }
 
 }  // namespace
+
+namespace {
+
+// The lines `out` has for the drive `root` under --all, its prefix removed,
+// in order; and the lines without a prefix.
+std::vector<std::string> lines_of(const std::string& out, const std::string& root) {
+  std::vector<std::string> lines;
+  const std::string prefix = root.empty() ? "" : "[" + root + "] ";
+  size_t start = 0;
+  for (size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = out.substr(start, end - start);
+    if (prefix.empty() ? line[0] != '[' : line.compare(0, prefix.size(), prefix) == 0) {
+      lines.push_back(line.substr(prefix.size()));
+    }
+  }
+  return lines;
+}
+
+std::vector<uint8_t> bytes_of(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+FakeDrive uf2_board(const std::string& root, bool copy_ok, bool stays) {
+  FakeDrive drive = kUf2Board;
+  drive.root = root;
+  drive.own_outcome = true;
+  drive.copy.ok = copy_ok;
+  drive.copy.destination_changed = true;
+  drive.copy.acknowledged = copy_ok ? 4 * 512 : 512;
+  drive.copy.acknowledged_known = true;
+  if (!copy_ok) drive.copy.error = "cannot write " + root + "fw.uf2: Input/output error";
+  drive.stays = stays;
+  return drive;
+}
+
+}  // namespace
+
+// --all: every drive with the marker is made writable and copied to, each
+// with its own verdict on its own prefixed lines; the status is the worst.
+TEST_F(DriveSearchTest, AllFlashesEveryDriveEachWithItsVerdictAndTheWorstDecides) {
+  use_file("fw.uf2", uf2_file(family_blocks(4)));
+  flash_all = true;
+  fake_drives::script({{false,
+                        {kPlainStick, uf2_board("E:\\", true, false), uf2_board("F:\\", true, true),
+                         uf2_board("G:\\", false, true)}}});
+  const std::string out = search();
+  EXPECT_EQ(result_, Outcome::kCopyFailed);
+  const auto verdict_for = [](const std::string& root, const std::string& verdict) {
+    return std::vector<std::string>{"Find: 0000002A.ID, size 123", "copy \"fw.uf2\" " + root,
+                                    verdict};
+  };
+  EXPECT_EQ(lines_of(out, "E:\\"), verdict_for("E:\\", "Board restarted"));
+  EXPECT_EQ(lines_of(out, "F:\\"),
+            verdict_for("F:\\", "Board did not take the file: it did not restart within 5 s "
+                                "(blocks for another chip family, or not this board's image)"));
+  EXPECT_EQ(lines_of(out, "G:\\"),
+            verdict_for("G:\\", "Copy failed: cannot write G:\\fw.uf2: Input/output error"));
+  EXPECT_EQ(lines_of(out, ""),
+            (std::vector<std::string>{"Removable Disk D:\\", "Removable Disk E:\\",
+                                      "Removable Disk F:\\", "Removable Disk G:\\",
+                                      "Summary: 1 of 3 drives have the file"}));
+  std::vector<std::string> written = fake_drives::made_writable();
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<std::string>{"E:\\", "F:\\", "G:\\"}));
+  EXPECT_EQ(fake_drives::copies().size(), 3u);
+  EXPECT_EQ(fake_drives::discarded(), std::vector<std::string>{"G:\\"});
+}
+
+// With -s HID --all the passes go on until a drive for every board
+// triggered is there; when they end first, the drives there are flashed and
+// the boards without one count as not found.
+TEST_F(DriveSearchTest, AllWaitsForADrivePerTriggeredBoardUntilThePassesEnd) {
+  flash_all = true;
+  triggered_ports_ = {"", ""};
+  const FakeDrive second = {"F:\\", {{"0000002A.ID", 5}}};
+  const struct {
+    int8_t times;
+    std::vector<FakePass> passes;
+    size_t copies;
+    Outcome outcome;
+    const char* summary;
+  } cases[] = {
+      {3, {{false, {kBootloader}}, {false, {kBootloader, second}}}, 2, Outcome::kCopied,
+       "Summary: 2 of 2 drives have the file"},
+      {1, {{false, {kBootloader}}}, 1, Outcome::kNotFound,
+       "Summary: 1 of 1 drives have the file, 1 triggered board showed no drive"},
+  };
+  for (const auto& c : cases) {
+    fake_drives::reset();
+    use_file("fw.uf2", std::vector<uint8_t>(1000, 'x'));
+    times = c.times;
+    fake_drives::script(c.passes);
+    const std::string out = search();
+    EXPECT_EQ(result_, c.outcome) << c.summary;
+    EXPECT_EQ(fake_drives::copies().size(), c.copies) << c.summary;
+    EXPECT_EQ(lines_of(out, "").back(), c.summary);
+  }
+}
+
+// After a trigger that reached one board, the drive on its USB port gets the
+// file; one on another port is passed over, said once, while the passes wait.
+TEST_F(DriveSearchTest, TheTriggeredBoardsDriveIsChosenAndAnotherPortIsPassedOverOnce) {
+  times = 3;
+  triggered_ports_ = {"2-1"};
+  FakeDrive other = kBootloader;
+  other.usb.port = "1-1";
+  FakeDrive own = {"F:\\", {{"0000002A.ID", 5}}};
+  own.usb.port = "2-1";
+  fake_drives::script({{false, {other}}, {false, {other}}, {false, {other, own}}});
+  EXPECT_EQ(search(),
+            "Removable Disk E:\\\n"
+            "Passed over E:\\: its board is on USB port 1-1, the triggered board is on 2-1\n"
+            "times:2\n"
+            "Removable Disk E:\\\n"
+            "times:1\n"
+            "Removable Disk E:\\\n"
+            "Removable Disk F:\\\n"
+            "Find: 0000002A.ID, size 5\n"
+            "copy \"fw.uf2\" F:\\\n");
+  ASSERT_EQ(fake_drives::copies().size(), 1u);
+  EXPECT_EQ(fake_drives::copies()[0].root, "F:\\");
+  EXPECT_TRUE(fake_drives::made_writable() == std::vector<std::string>{"F:\\"});
+}
+
+// --json: one object per event, in a fixed field order, and nothing else.
+TEST_F(DriveSearchTest, JsonGivesOneObjectPerEventAndNothingElse) {
+  json_output = true;
+  FakeDrive drive = kBootloader;
+  drive.usb.port = "3-1.4";
+  fake_drives::script({{false, {kPlainStick, drive}}});
+  EXPECT_EQ(search(),
+            "{\"event\":\"removable_disk\",\"root\":\"D:\\\\\"}\n"
+            "{\"event\":\"removable_disk\",\"root\":\"E:\\\\\"}\n"
+            "{\"event\":\"drive\",\"root\":\"E:\\\\\",\"marker\":\"0000002A.ID\",\"marker_size\":123,"
+            "\"port\":\"3-1.4\",\"serial\":null,\"bootloader\":null,\"model\":null,\"board_id\":null,"
+            "\"families\":[],\"flash_size\":null}\n"
+            "{\"event\":\"copy\",\"file\":\"fw.uf2\",\"root\":\"E:\\\\\",\"bytes\":1000}\n"
+            "{\"event\":\"verdict\",\"outcome\":\"copied\",\"status\":0,\"text\":null}\n"
+            "{\"event\":\"result\",\"status\":0,\"drives\":1,\"took\":1,\"missing\":0}\n");
+}
+
+// --list: an entry per drive with the marker and what it tells; nothing is
+// made writable or copied.
+TEST_F(DriveSearchTest, ListNamesEveryDriveWithTheMarkerAndWritesNothing) {
+  FakeDrive described = {"F:\\", {{"0000002A.ID", 5}, {"INFO_UF2.TXT", 60}}};
+  described.contents["INFO_UF2.TXT"] = bytes_of("UF2 Bootloader v3.0\r\nModel: Pico\r\nBoard-ID: RPI-RP2\r\n");
+  described.usb = {"1-2", "E66038B7"};
+  fake_drives::script({{false, {kPlainStick, kBootloader, described}}});
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(list_bootloader_drives({}), 2u);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Drive E:\\\n"
+            "  Marker: 0000002A.ID, size 123\n"
+            "Drive F:\\\n"
+            "  Marker: 0000002A.ID, size 5\n"
+            "  Bootloader: UF2 Bootloader v3.0\n"
+            "  Model: Pico\n"
+            "  Board-ID: RPI-RP2\n"
+            "  USB port: 1-2\n"
+            "  Serial number: E66038B7\n");
+  EXPECT_TRUE(fake_drives::made_writable().empty());
+  EXPECT_TRUE(fake_drives::copies().empty());
+  EXPECT_EQ(fake_drives::released().size(), 3u);
+}

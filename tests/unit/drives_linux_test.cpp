@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "drive/linux/block_linux.h"
 #include "drive/linux/drives_linux.h"
 #include "drive/mountinfo.h"
+#include "platform/sysfs_usb_linux.h"
 #include "temp_dir.h"
 
 #ifndef FLASHDROP_FIXTURES
@@ -436,6 +438,76 @@ TEST(DriveIdentityTest, DriveIsThereWhileItsDeviceAndDiskSequenceAre) {
   identity.generation = 17;
   ASSERT_EQ(unlink((sys / "dev/block/8:16").c_str()), 0);
   EXPECT_FALSE(block_device_present(identity, roots));
+}
+
+// A captured sysfs: a board's drive on a dummy_hcd port (a partition of its
+// disk), a HID interface behind a hub, and a SATA disk below no USB device.
+class UsbPlaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string stick = "devices/platform/dummy_hcd.1/usb4/4-1";
+    const std::string disk = stick + "/4-1:1.0/host3/target3:0:0/3:0:0:0/block/sdb";
+    sys_.write(stick + "/serial", "BOOT0001\n");
+    sys_.mkdir(disk + "/sdb1");
+    sys_.symlink("../../" + disk + "/sdb1", "dev/block/8:17");
+    sys_.symlink("../../" + disk, "dev/block/8:16");
+    const std::string hid = "devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.3/1-2.3:1.0/"
+                            "0003:0D28:0204.0001/hidraw/hidraw0";
+    sys_.mkdir(hid);
+    sys_.symlink("../../" + hid, "dev/char/240:0");
+    const std::string sata = "devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda";
+    sys_.mkdir(sata);
+    sys_.symlink("../../" + sata, "dev/block/8:0");
+  }
+  TempDir sys_;
+};
+
+TEST_F(UsbPlaceTest, ThePortIsTheUsbDeviceAboveTheNodeAndTheSerialIsItsOwn) {
+  const struct {
+    const char* what;
+    const char* kind;
+    unsigned major, minor;
+    std::string port, serial;
+  } cases[] = {
+      {"a partition of a USB disk", "block", 8, 17, "4-1", "BOOT0001"},
+      {"the disk itself", "block", 8, 16, "4-1", "BOOT0001"},
+      {"a HID interface behind a hub, no serial", "char", 240, 0, "1-2.3", ""},
+      {"a SATA disk", "block", 8, 0, "", ""},
+      {"no such device", "block", 9, 9, "", ""},
+  };
+  for (const auto& c : cases) {
+    const UsbPlace place = usb_place_in_sysfs(sys_.path(), c.kind, makedev(c.major, c.minor));
+    EXPECT_EQ(place.port, c.port) << c.what;
+    EXPECT_EQ(place.serial, c.serial) << c.what;
+  }
+  EXPECT_EQ(usb_port_in_device_path("/sys/devices/x/usb2/2-1/2-1.4/2-1.4:1.2/tty/ttyACM0"), "2-1.4");
+}
+
+// --drive names a drive by its mount point, or by a block device node of
+// its partition or of the disk it lies on (where this test may make nodes).
+TEST_F(UsbPlaceTest, DriveIsNamedByItsMountPointOrItsDeviceOrDisk) {
+  LinuxRoots roots;
+  roots.sys = sys_.path();
+  Drive drive;
+  drive.root = "/media/u/BOOT";
+  drive.identity = {makedev(8, 17), 0, true};
+  EXPECT_TRUE(drive_named_at(drive, "/media/u/BOOT", roots));
+  EXPECT_TRUE(drive_named_at(drive, "/media/u/BOOT//", roots));
+  EXPECT_FALSE(drive_named_at(drive, "/media/u/BOO", roots));
+  EXPECT_FALSE(drive_named_at(drive, "/media/u/BOOT/sub", roots));
+  TempDir nodes;
+  const struct {
+    const char* name;
+    unsigned major, minor;
+    bool named;
+  } cases[] = {{"sdb1", 8, 17, true}, {"sdb", 8, 16, true}, {"sda", 8, 0, false}, {"tty", 5, 0, false}};
+  for (const auto& c : cases) {
+    const mode_t type = std::string(c.name) == "tty" ? S_IFCHR : S_IFBLK;
+    if (mknod((nodes / c.name).c_str(), type | 0600, makedev(c.major, c.minor)) != 0) {
+      GTEST_SKIP() << "cannot make device nodes here: " << strerror(errno);
+    }
+    EXPECT_EQ(drive_named_at(drive, nodes / c.name, roots), c.named) << c.name;
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "settings/settings.h"
 #include "fakes/fake_hidapi.h"
 #include "fakes/fake_platform.h"
+#include "fakes/fake_usb_place.h"
 #include "trigger/hid_trigger.h"
 
 namespace {
@@ -34,6 +35,7 @@ class HidTriggerTest : public ::testing::Test {
   void SetUp() override {
     fake_hidapi::reset();
     fake_clock::reset();
+    fake_usb_place::reset();
     reset_settings();
   }
   void TearDown() override {
@@ -255,3 +257,40 @@ TEST_F(HidTriggerTest, DeviceStringsArePrintedInFullAsUtf8) {
 }
 
 }  // namespace
+
+// What the trigger reached, for the drive search: one entry per board, its
+// port read before the command; the interfaces of one board count once
+// (same port, else same serial number), and a board the command did not
+// reach not at all.
+TEST_F(HidTriggerTest, EachBoardReachedCountsOnceWithItsPort) {
+  FakeHidDevice second_interface = board("/dev/hidraw1", L"A1");
+  second_interface.interface_number = 1;
+  FakeHidDevice unopened = board("/dev/hidraw4", L"C3");
+  unopened.open_fails = true;
+  const struct {
+    const char* what;
+    std::vector<FakeHidDevice> devices;
+    std::vector<std::pair<std::string, std::string>> places;  // path, port
+    std::vector<std::string> ports;
+  } cases[] = {
+      {"two interfaces, one port", {board("/dev/hidraw0", L"A1"), second_interface},
+       {{"/dev/hidraw0", "1-1"}, {"/dev/hidraw1", "1-1"}}, {"1-1"}},
+      {"two interfaces, no port: told by the serial", {board("/dev/hidraw0", L"A1"), second_interface},
+       {}, {""}},
+      {"two boards sharing a serial, on two ports", {board("/dev/hidraw0", L"A1"), board("/dev/hidraw2", L"A1")},
+       {{"/dev/hidraw0", "1-1"}, {"/dev/hidraw2", "2-1"}}, {"1-1", "2-1"}},
+      {"no serial, no port: each interface", {board("/dev/hidraw0", nullptr), board("/dev/hidraw2", nullptr)},
+       {}, {"", ""}},
+      {"the command did not reach it", {unopened}, {{"/dev/hidraw4", "3-1"}}, {}},
+  };
+  for (const auto& c : cases) {
+    fake_hidapi::reset();
+    fake_usb_place::reset();
+    fake_hidapi::script(c.devices);
+    for (const auto& place : c.places) fake_usb_place::set(place.first, {place.second, ""});
+    ::testing::internal::CaptureStdout();
+    const TriggerReach reach = DoHID(nullptr);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(reach.ports, c.ports) << c.what;
+  }
+}

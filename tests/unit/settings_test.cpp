@@ -93,6 +93,29 @@ TEST_F(ParseTest, FamilyIsReadInBaseSixteen) {
   EXPECT_EQ(family_id, 42u);
 }
 
+// The options for several boards: each sets its setting, abbreviations
+// included, and none takes the value of another.
+TEST_F(ParseTest, BoardChoiceOptionsSetTheirSettings) {
+  const struct {
+    std::vector<std::string> words;
+    bool list, all, json;
+    const char* drive;
+  } cases[] = {
+      {{"--list"}, true, false, false, nullptr},
+      {{"--drive", "/media/u/RPI-RP2", "fw.uf2"}, false, false, false, "/media/u/RPI-RP2"},
+      {{"--dr=E:", "--al", "--js", "fw.uf2"}, false, true, true, "E:"},
+      {{"--l", "--json"}, true, false, true, nullptr},
+  };
+  for (const auto& c : cases) {
+    reset_all();
+    EXPECT_TRUE(parse(c.words)) << c.words[0];
+    EXPECT_EQ(list_only, c.list) << c.words[0];
+    EXPECT_EQ(flash_all, c.all) << c.words[0];
+    EXPECT_EQ(json_output, c.json) << c.words[0];
+    EXPECT_STREQ(drive_name, c.drive) << c.words[0];
+  }
+}
+
 // How an image that is not UF2 is converted: a family by name or id, an
 // address in hexadecimal; a value that is neither is refused (status 1).
 TEST_F(ParseTest, ImageOptionsTakeAFamilyNameOrIdAndAHexadecimalAddress) {
@@ -107,7 +130,7 @@ TEST_F(ParseTest, ImageOptionsTakeAFamilyNameOrIdAndAHexadecimalAddress) {
       {{"--uf2-family", "rp2350-arm-s", "fw.bin"}, true, true, 0xE48BFF59, false, 0},
       {{"--uf2-fam=E48BFF56", "fw.bin"}, true, true, 0xE48BFF56, false, 0},
       {{"--address", "0x10004000", "fw.bin"}, true, false, 0, true, 0x10004000},
-      {{"--a=8000", "fw.bin"}, true, false, 0, true, 0x8000},
+      {{"--ad=8000", "fw.bin"}, true, false, 0, true, 0x8000},
       {{"--uf2-family", "no-such-chip", "fw.bin"}, false, false, 0, false, 0},
       {{"--address", "0x100000000", "fw.bin"}, false, false, 0, false, 0},
       {{"--address", "10k", "fw.bin"}, false, false, 0, false, 0},

@@ -58,4 +58,20 @@ TEST(EscapeControlsTest, EscapesC0AndC1ControlsAndNothingElse) {
   for (const auto& c : cases) EXPECT_EQ(escape_controls(c.in), c.out) << c.what;
 }
 
+// JSON strings carry every byte: valid UTF-8 as it is, the characters JSON
+// reserves escaped, and each byte of an invalid sequence as \udcXX.
+TEST(JsonStringTest, KeepsEveryByteAndEscapesWhatJsonReserves) {
+  const struct {
+    const char* what;
+    std::string in, out;
+  } cases[] = {
+      {"plain", "/media/u/RPI-RP2", "\"/media/u/RPI-RP2\""},
+      {"quote and backslash", "E:\\\"", "\"E:\\\\\\\"\""},
+      {"controls", std::string("a\n\x1b\x7f\0", 5), "\"a\\u000a\\u001b\\u007f\\u0000\""},
+      {"UTF-8 passes", "\xc3\xa9\xf0\x9f\x94\x8c", "\"\xc3\xa9\xf0\x9f\x94\x8c\""},
+      {"bytes that are no UTF-8", "a\xff\xc3(", "\"a\\udcff\\udcc3(\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(json_string(c.in), c.out) << c.what;
+}
+
 }  // namespace

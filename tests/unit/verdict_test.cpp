@@ -61,4 +61,24 @@ TEST(Verdict, FollowsWhatTheBoardDid) {
   }
 }
 
+// Several drives at once: the worst outcome decides, a failed copy first.
+TEST(Verdict, TheWorstOfSeveralDrivesDecides) {
+  using O = Outcome;
+  const struct {
+    std::vector<Outcome> outcomes;
+    Outcome worst;
+  } cases[] = {
+      {{O::kBoardRestarted, O::kBoardRestarted}, O::kBoardRestarted},
+      {{O::kBoardRestarted, O::kCopied}, O::kCopied},
+      {{O::kNotFound, O::kNotTaken, O::kBoardRestarted}, O::kNotTaken},
+      {{O::kNotTaken, O::kCopyFailed, O::kRefused}, O::kCopyFailed},
+      {{O::kRefused, O::kNotFound}, O::kRefused},
+      {{O::kCopied, O::kNotFound}, O::kNotFound},
+      {{}, O::kNotFound},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(worst_outcome(c.outcomes), c.worst) << c.outcomes.size() << " outcomes";
+  }
+}
+
 }  // namespace

@@ -6,13 +6,17 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <stdlib.h>
+
 #include <cerrno>
+#include <memory>
 #include <set>
 #include <utility>
 
 #include "drive/linux/drive_root_linux.h"
 #include "drive/linux/unmounted_linux.h"
 #include "platform/file_posix.h"
+#include "platform/sysfs_usb_linux.h"
 
 namespace {
 
@@ -102,4 +106,40 @@ bool read_drive_file(const Drive& drive, const std::string& name, size_t size,
 // does not.
 bool drive_still_there(const Drive& drive, const std::string&) {
   return drive.identity.known && block_device_present(drive.identity, system_roots());
+}
+
+UsbPlace usb_place_of_drive(const Drive& drive) {
+  if (!drive.identity.known) return UsbPlace();
+  return usb_place_in_sysfs(system_roots().sys, "block", drive.identity.id);
+}
+
+namespace {
+
+std::string without_trailing_slashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string block_device_dir(const LinuxRoots& roots, uint64_t number) {
+  const std::string link = roots.sys + "/dev/block/" + std::to_string(major(number)) + ":" +
+                           std::to_string(minor(number));
+  std::unique_ptr<char, decltype(&free)> resolved(realpath(link.c_str(), nullptr), &free);
+  return resolved ? std::string(resolved.get()) : std::string();
+}
+
+}  // namespace
+
+bool drive_named_at(const Drive& drive, const std::string& name, const LinuxRoots& roots) {
+  if (!drive.root.empty() && without_trailing_slashes(name) == drive.root) return true;
+  struct stat st;
+  if (!drive.identity.known || stat(name.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;
+  if (st.st_rdev == drive.identity.id) return true;
+  // The disk a partition lies on: the partition's directory is inside the disk's.
+  const std::string named = block_device_dir(roots, st.st_rdev);
+  const std::string own = block_device_dir(roots, drive.identity.id);
+  return !named.empty() && own.compare(0, named.size() + 1, named + "/") == 0;
+}
+
+bool drive_named(const Drive& drive, const std::string& name) {
+  return drive_named_at(drive, name, system_roots());
 }

@@ -21,4 +21,8 @@ std::vector<MountEntry> removable_mount_points(const std::vector<MountEntry>& ta
 // nobody mounted. False when the mount table cannot be read.
 bool list_drives_at(const LinuxRoots& roots, std::vector<Drive>* drives);
 
+// --drive's test for a drive below `roots`: its mount point, or a block
+// device node of its device or of the disk it lies on.
+bool drive_named_at(const Drive& drive, const std::string& name, const LinuxRoots& roots);
+
 #endif  // FLASHDROP_DRIVE_LINUX_DRIVES_LINUX_H_

@@ -1,6 +1,7 @@
 #include "fakes/fake_platform.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "drive/drive_events.h"
 #include "platform/platform.h"
@@ -29,11 +30,17 @@ void reset() {
 
 void console_init() {}
 void use_utf8_character_type() {}
+// Several copies wait for their boards at once with --all.
+std::mutex g_clock_lock;
 void sleep_ms(unsigned ms) {
+  std::lock_guard<std::mutex> hold(g_clock_lock);
   g_sleeps.push_back(ms);
   g_now += ms;
 }
-uint64_t monotonic_ms() { return g_now; }
+uint64_t monotonic_ms() {
+  std::lock_guard<std::mutex> hold(g_clock_lock);
+  return g_now;
+}
 std::wstring narrow_to_wide(const char* text) { return utf8_to_wide(text); }
 
 void watch_drive_changes() {}
