@@ -20,7 +20,6 @@ Chosen choose_candidates(const std::vector<Candidate>& candidates, const Choice&
   std::vector<size_t> on_triggered, unknown;
   for (size_t i = 0; i < candidates.size(); ++i) {
     const Candidate& candidate = candidates[i];
-    if (!candidate.named) continue;
     if (!by_port || candidate.place.port.empty()) {
       unknown.push_back(i);
     } else if (on_port(choice.triggered_ports, candidate.place.port)) {

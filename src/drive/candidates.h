@@ -19,8 +19,7 @@ struct Candidate {
   MarkerFile marker;
   // What its INFO_UF2.TXT and the first block of its CURRENT.UF2 tell.
   BoardFacts facts;
-  UsbPlace place;      // where its USB device sits
-  bool named = true;   // --drive names it (true without --drive)
+  UsbPlace place;  // where its USB device sits
 };
 
 // What the command line and the trigger tell about the drives wanted.
@@ -40,7 +39,7 @@ struct Chosen {
   std::vector<size_t> others;
 };
 
-// Drives --drive does not name are left out. Without --all, when the
+// (Drives --drive does not name are no candidates.) Without --all, when the
 // trigger told ports, a drive on another known port is passed over, and a
 // drive on a triggered port goes before one whose port is unknown; the
 // first drive left is flashed. With --all, every drive left is.

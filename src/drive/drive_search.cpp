@@ -259,6 +259,9 @@ struct Findings {
 void look_at(const std::string& marker, size_t index, Findings* found) {
   Drive& drive = found->drives[index];
   std::vector<std::string>& lines = found->lines[index];
+  // A drive --drive does not name is passed over without a word, and never
+  // mounted.
+  if (drive_name != nullptr && !drive_named(drive, drive_name)) return;
   std::string message;
   if (!attach_drive(&drive, &message)) {
     if (!message.empty()) lines.push_back(message);
@@ -273,7 +276,6 @@ void look_at(const std::string& marker, size_t index, Findings* found) {
   }
   candidate.facts = read_board_facts(drive);
   candidate.place = usb_place_of_drive(drive);
-  candidate.named = drive_name == nullptr || drive_named(drive, drive_name);
   found->candidates.push_back(candidate);
 }
 
@@ -482,12 +484,12 @@ bool wanted_in_sight(const Search& search, bool last_pass) {
   std::vector<Candidate> candidates;
   for (Drive& drive : drives) {
     if (drive.mounted != Mounted::kBySystem) continue;
+    if (drive_name != nullptr && !drive_named(drive, drive_name)) continue;
     std::string message;
     Candidate candidate;
     if (!attach_drive(&drive, &message)) continue;
     if (find_marker(&drive, search.marker, &candidate.marker)) {
       candidate.place = usb_place_of_drive(drive);
-      candidate.named = drive_name == nullptr || drive_named(drive, drive_name);
       candidates.push_back(candidate);
     }
     release_drive(&drive);

@@ -105,13 +105,12 @@ TEST_F(DriveSearchTest, FirstDriveWithTheMarkerGetsTheFileAndEndsTheSearch) {
 }
 
 // The choice among the candidates of a pass. Each candidate: its port ("-"
-// unknown) and whether --drive names it ('n') or not ('x').
-TEST(ChooseCandidates, DriveNamePortAndAllDecideWhichDrivesAreFlashed) {
+// unknown), after an 'n'.
+TEST(ChooseCandidates, PortAndAllDecideWhichDrivesAreFlashed) {
   const auto candidates = [](const std::vector<std::string>& specs) {
     std::vector<Candidate> list;
     for (const std::string& spec : specs) {
       Candidate candidate;
-      candidate.named = spec[0] == 'n';
       candidate.place.port = spec.substr(1) == "-" ? "" : spec.substr(1);
       list.push_back(candidate);
     }
@@ -126,15 +125,12 @@ TEST(ChooseCandidates, DriveNamePortAndAllDecideWhichDrivesAreFlashed) {
   } cases[] = {
       {"none", {}, {}, false, {}, {}, {}},
       {"the first, the others named in the note", {"n1-1", "n1-2", "n-"}, {}, false, {0}, {}, {1, 2}},
-      {"--drive leaves out the drives it does not name", {"x1-1", "n1-2", "x1-3"}, {}, false, {1}, {}, {}},
-      {"--drive names none", {"x1-1"}, {}, false, {}, {}, {}},
       {"the triggered board's port, another port passed over", {"n1-1", "n2-1"}, {"2-1"}, false, {1}, {0}, {}},
       {"only another port: nothing yet", {"n1-1"}, {"2-1"}, false, {}, {0}, {}},
       {"an unknown port stays, after the triggered port", {"n-", "n2-1", "n1-1"}, {"2-1"}, false, {1}, {2}, {0}},
       {"the trigger told no port: as without it", {"n1-1", "n2-1"}, {""}, false, {0}, {}, {1}},
       {"two boards triggered: either port", {"n3-1", "n1-1", "n2-1"}, {"1-1", "2-1"}, false, {1}, {0}, {2}},
       {"--all: every drive, whatever the ports", {"n1-1", "n2-1", "n-"}, {"2-1"}, true, {0, 1, 2}, {}, {}},
-      {"--all with --drive", {"x1-1", "n2-1"}, {}, true, {1}, {}, {}},
   };
   for (const auto& c : cases) {
     Choice choice;
@@ -683,6 +679,17 @@ TEST_F(DriveSearchTest, TheTriggeredBoardsDriveIsChosenAndAnotherPortIsPassedOve
   ASSERT_EQ(fake_drives::copies().size(), 1u);
   EXPECT_EQ(fake_drives::copies()[0].root, "F:\\");
   EXPECT_TRUE(fake_drives::made_writable() == std::vector<std::string>{"F:\\"});
+}
+
+// --drive: the drives it does not name are not even attached, and say nothing.
+TEST_F(DriveSearchTest, DriveNameLeavesEveryOtherDriveAlone) {
+  drive_name = "F:\\";
+  fake_drives::script({{false, {kPlainStick, kBootloader, {"F:\\", {{"0000002A.ID", 5}}}}}});
+  EXPECT_EQ(search(),
+            "Removable Disk F:\\\n"
+            "Find: 0000002A.ID, size 5\n"
+            "copy \"fw.uf2\" F:\\\n");
+  EXPECT_EQ(fake_drives::attached(), std::vector<std::string>{"F:\\"});
 }
 
 // --json: one object per event, in a fixed field order, and nothing else.
