@@ -7,18 +7,11 @@
 
 namespace {
 
-Event hid_board_event(const HidBoard& board) {
+Event listing_event(const HidBoard& board) {
   std::string text = "HID board " + escape_controls(board.path) + "\n";
   if (!board.serial.empty()) text += "  Serial number: " + escape_controls(board.serial) + "\n";
   if (!board.place.port.empty()) text += "  USB port: " + escape_controls(board.place.port) + "\n";
-  return Event("hid_board", text)
-      .str("path", board.path)
-      .opt_str("serial", board.serial)
-      .opt_str("manufacturer", board.manufacturer)
-      .opt_str("product", board.product)
-      .num("release", board.release)
-      .num("interface", static_cast<uint64_t>(board.interface_number < 0 ? 0 : board.interface_number))
-      .opt_str("port", board.place.port);
+  return hid_board_event(board, text);
 }
 
 }  // namespace
@@ -26,7 +19,7 @@ Event hid_board_event(const HidBoard& board) {
 Outcome list_boards(const std::vector<std::string>& triggered_ports) {
   const size_t drives = list_bootloader_drives(triggered_ports);
   const std::vector<HidBoard> boards = list_hid_boards();
-  for (const HidBoard& board : boards) emit(hid_board_event(board));
+  for (const HidBoard& board : boards) emit(listing_event(board));
   const Outcome outcome = drives > 0 || !boards.empty() ? Outcome::kCopied : Outcome::kNotFound;
   emit(Event("result", outcome == Outcome::kNotFound ? "No bootloader drive or HID board found\n" : "")
            .num("status", static_cast<uint64_t>(exit_status(outcome)))

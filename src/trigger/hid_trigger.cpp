@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,20 @@ char* formatted(char* buffer, size_t size, const char* format, unsigned value) {
   return buffer;
 }
 
-void print_entry(const hid_device_info* entry, const UsbPlace& place) {
+HidBoard board_of(const hid_device_info* entry) {
+  HidBoard board;
+  board.path = entry->path ? entry->path : "";
+  board.serial = utf8_or_empty(entry->serial_number);
+  board.manufacturer = utf8_or_empty(entry->manufacturer_string);
+  board.product = utf8_or_empty(entry->product_string);
+  board.release = entry->release_number;
+  board.interface_number = entry->interface_number;
+  // Read before any command: the device leaves the bus once it restarts.
+  board.place = usb_place_of_hid(entry->path);
+  return board;
+}
+
+void print_entry(const hid_device_info* entry, const HidBoard& board) {
   char number[16];
   std::string text = "Device Found\n  type: ";
   text += formatted(number, sizeof number, "%04hx ", entry->vendor_id);
@@ -55,14 +69,7 @@ void print_entry(const hid_device_info* entry, const UsbPlace& place) {
   text += "  Product:      " + printable(entry->product_string) + "\n";
   text += "  Release:      " + std::string(formatted(number, sizeof number, "%hx", entry->release_number)) + "\n";
   text += "  Interface:    " + std::to_string(entry->interface_number) + "\n\n";
-  emit(Event("hid_board", text)
-           .str("path", entry->path ? entry->path : "")
-           .opt_str("serial", utf8_or_empty(entry->serial_number))
-           .opt_str("manufacturer", utf8_or_empty(entry->manufacturer_string))
-           .opt_str("product", utf8_or_empty(entry->product_string))
-           .num("release", entry->release_number)
-           .num("interface", static_cast<uint64_t>(entry->interface_number < 0 ? 0 : entry->interface_number))
-           .opt_str("port", place.port));
+  emit(hid_board_event(board, text));
 }
 
 bool selected(const hid_device_info* entry, const wchar_t* filter) {
@@ -164,11 +171,10 @@ TriggerReach DoHID(const wchar_t* filter) {
   if (hid_init() != 0) return reach;
   hid_device_info* devices = hid_enumerate(kVendorId, kProductId);
   for (hid_device_info* entry = devices; entry != nullptr; entry = entry->next) {
-    // Read before the command: the device leaves the bus once it restarts.
-    const UsbPlace place = usb_place_of_hid(entry->path);
-    print_entry(entry, place);
+    const HidBoard board = board_of(entry);
+    print_entry(entry, board);
     if (selected(entry, filter) && sendHID(entry->path) == 1) {
-      count_board(board_key(entry, place), place, &reach);
+      count_board(board_key(entry, board.place), board.place, &reach);
     }
   }
   hid_free_enumeration(devices);
@@ -188,17 +194,22 @@ std::vector<HidBoard> list_hid_boards() {
   if (hid_init() != 0) return boards;
   hid_device_info* devices = hid_enumerate(kVendorId, kProductId);
   for (hid_device_info* entry = devices; entry != nullptr; entry = entry->next) {
-    HidBoard board;
-    board.path = entry->path ? entry->path : "";
-    board.serial = utf8_or_empty(entry->serial_number);
-    board.manufacturer = utf8_or_empty(entry->manufacturer_string);
-    board.product = utf8_or_empty(entry->product_string);
-    board.release = entry->release_number;
-    board.interface_number = entry->interface_number;
-    board.place = usb_place_of_hid(entry->path);
-    boards.push_back(board);
+    boards.push_back(board_of(entry));
   }
   hid_free_enumeration(devices);
   hid_exit();
   return boards;
+}
+
+Event hid_board_event(const HidBoard& board, const std::string& text) {
+  std::optional<uint64_t> interface_number;
+  if (board.interface_number >= 0) interface_number = static_cast<uint64_t>(board.interface_number);
+  return Event("hid_board", text)
+      .str("path", board.path)
+      .opt_str("serial", board.serial)
+      .opt_str("manufacturer", board.manufacturer)
+      .opt_str("product", board.product)
+      .num("release", board.release)
+      .opt_num("interface", interface_number)
+      .opt_str("port", board.place.port);
 }

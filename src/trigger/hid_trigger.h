@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "output/events.h"
 #include "platform/usb_place.h"
 #include "trigger/trigger.h"
 
@@ -36,5 +37,8 @@ struct HidBoard {
 
 // Every such interface, without sending anything.
 std::vector<HidBoard> list_hid_boards();
+
+// The event of an interface found, with `text` for the text form.
+Event hid_board_event(const HidBoard& board, const std::string& text);
 
 #endif  // FLASHDROP_TRIGGER_HID_TRIGGER_H_
