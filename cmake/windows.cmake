@@ -8,11 +8,15 @@ add_library(flashdrop_os OBJECT
   src/platform/platform_win32.cpp
   src/platform/clock_win32.cpp
   src/platform/terminal_win32.cpp
+  src/platform/device_tree_win32.cpp
+  src/platform/usb_chain.cpp
+  src/platform/usb_place_win32.cpp
   src/drive/win32/drive_events_win32.cpp
   src/drive/win32/copy_win32.cpp
   src/drive/win32/drives_win32.cpp
   src/drive/win32/file_names.cpp
   src/drive/win32/system_win32.cpp
+  src/drive/win32/usb_place_win32.cpp
   src/trigger/hid_pad_win32.cpp
   src/trigger/serial_port_win32.cpp
 )

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <deque>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "copy_jobs.h"
@@ -334,6 +335,105 @@ TEST_F(DrivesWin32Test, CopyReplacesAFileOfTheSameNameWhateverCopycmdSays) {
   GetEnvironmentVariableA("COPYCMD", value, sizeof value);
   EXPECT_STREQ(value, "/-Y");  // set for that copy only
   SetEnvironmentVariableA("COPYCMD", nullptr);
+}
+
+// The tool's standard output, which the interpreter inherits, going to a
+// file while this lives. The C runtime's own stdout is left as it is.
+class CapturedOutput {
+ public:
+  explicit CapturedOutput(const std::string& path)
+      : path_(path), saved_(GetStdHandle(STD_OUTPUT_HANDLE)) {
+    file_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(file_, INVALID_HANDLE_VALUE) << path;
+    SetStdHandle(STD_OUTPUT_HANDLE, file_);
+  }
+  ~CapturedOutput() { restore(); }
+
+  // What was written, once the output is back where it was.
+  std::string text() {
+    restore();
+    return read_file(path_);
+  }
+
+ private:
+  void restore() {
+    if (file_ == nullptr) return;
+    SetStdHandle(STD_OUTPUT_HANDLE, saved_);
+    CloseHandle(file_);
+    file_ = nullptr;
+  }
+
+  const std::string path_;
+  const HANDLE saved_;
+  HANDLE file_ = nullptr;
+};
+
+// Wine's copy prints nothing when it succeeds, so the interpreter here is a
+// program that prints a line whatever its arguments: whoami. Its output
+// reaches the tool's standard output, unless the copy is quiet.
+TEST_F(DrivesWin32Test, AQuietCopyDropsWhatTheInterpreterPrints) {
+  char saved[MAX_PATH] = "";
+  GetEnvironmentVariableA("ComSpec", saved, MAX_PATH);
+  char system[MAX_PATH] = "";
+  ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+  SetEnvironmentVariableA("ComSpec", (std::string(system) + "\\whoami.exe").c_str());
+  const SourceFile& file = opened(source("fw.uf2", image()));
+  const std::string log = source("stdout.txt", "");
+  CopyJob job = job_of(file);
+  std::string said[2];
+  for (const bool quiet : {false, true}) {
+    job.quiet = quiet;
+    CapturedOutput output(log);
+    copy_to_drive(job, at(kRemovable));  // fails: nothing copied the file
+    said[quiet] = output.text();
+  }
+  SetEnvironmentVariableA("ComSpec", saved);
+  EXPECT_NE(said[false], "");
+  EXPECT_EQ(said[true], "");
+}
+
+// Copies run on several threads at once, one per drive. Each made image goes
+// through a staging folder of its own, each replaces a file that copy would
+// ask about, and the tool's environment stays as it was.
+TEST_F(DrivesWin32Test, QuietCopiesOnSeveralThreadsAtOnceEachSucceedAlone) {
+  constexpr int kCopies = 4;
+  const SourceFile& file = opened(source("fw.bin", "raw firmware"));
+  std::vector<std::vector<uint8_t>> bytes(kCopies);
+  std::vector<CopyJob> jobs(kCopies, job_of(file));
+  for (int i = 0; i < kCopies; ++i) {
+    const std::string name = "fw" + std::to_string(i) + ".uf2";
+    write_file(on_drive(name), "an older image");
+    const std::string made = image() + std::to_string(i);
+    bytes[i].assign(made.begin(), made.end());
+    jobs[i].bytes = &bytes[i];
+    jobs[i].made = true;
+    jobs[i].name = source_dir_ + "\\" + name;
+    jobs[i].quiet = true;
+  }
+  ASSERT_TRUE(SetEnvironmentVariableA("COPYCMD", "/-Y"));  // copy would ask, and wait
+  std::vector<CopyResult> results(kCopies);
+  CapturedOutput output(source("stdout.txt", ""));
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kCopies; ++i) {
+    threads.emplace_back([&, i] { results[i] = copy_to_drive(jobs[i], at(kRemovable)); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(output.text(), "");
+  char value[16] = "";
+  GetEnvironmentVariableA("COPYCMD", value, sizeof value);
+  EXPECT_STREQ(value, "/-Y");
+  SetEnvironmentVariableA("COPYCMD", nullptr);
+  std::vector<char> temp(MAX_PATH + 1);
+  GetTempPathA(static_cast<DWORD>(temp.size()), temp.data());
+  for (int i = 0; i < kCopies; ++i) {
+    EXPECT_TRUE(results[i].ok) << i << ": " << results[i].error;
+    const std::string name = "fw" + std::to_string(i) + ".uf2";
+    EXPECT_EQ(read_file(kRemovable + name), std::string(bytes[i].begin(), bytes[i].end())) << name;
+    const std::string stage = std::string(temp.data()) + "flashdrop-" +
+                              std::to_string(GetCurrentProcessId()) + "-" + std::to_string(i);
+    EXPECT_EQ(GetFileAttributesA(stage.c_str()), INVALID_FILE_ATTRIBUTES) << stage;
+  }
 }
 
 TEST_F(DrivesWin32Test, NamesThatQuotesProtectCopyIntact) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -48,20 +49,44 @@ HANDLE inheritable_copy(DWORD which) {
   return copy;
 }
 
-// Sets an environment variable for the processes started while it lives,
-// then restores the value it had (an empty one as unset).
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const char* value)
-      : name_(name), old_(environment_value(name)) {
-    SetEnvironmentVariableA(name, value);
-  }
-  ~ScopedVariable() { SetEnvironmentVariableA(name_, old_.empty() ? nullptr : old_.c_str()); }
+// The null device, for the output of a copy that prints nothing.
+HANDLE inheritable_null_device() {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  const HANDLE null = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inherit, OPEN_EXISTING, 0, nullptr);
+  return null != INVALID_HANDLE_VALUE ? null : nullptr;
+}
 
- private:
-  const char* name_;
-  const std::string old_;
-};
+// The name in an environment entry: "Path" in "Path=C:\Windows", "=C:" in
+// "=C:=C:\tmp" (the current folder of drive C:, which the interpreter uses).
+std::wstring variable_name(const std::wstring& entry) {
+  return entry.substr(0, entry.find(L'=', 1));
+}
+
+// The tool's environment for the interpreter, with `setting` ("NAME=value")
+// in place of any value NAME has, before the first name above NAME without
+// regard to case. The tool's own environment is left alone: every thread
+// shares it, and copies may run on several at once.
+std::vector<wchar_t> environment_with(const std::wstring& setting) {
+  const std::wstring name = variable_name(setting);
+  std::vector<std::wstring> entries;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+      if (_wcsicmp(variable_name(entry).c_str(), name.c_str()) != 0) entries.emplace_back(entry);
+    }
+    FreeEnvironmentStringsW(block);
+  }
+  auto at = entries.begin();
+  while (at != entries.end() && _wcsicmp(variable_name(*at).c_str(), name.c_str()) < 0) ++at;
+  entries.insert(at, setting);
+  std::vector<wchar_t> environment;
+  for (const std::wstring& entry : entries) {
+    environment.insert(environment.end(), entry.begin(), entry.end());
+    environment.push_back(L'\0');
+  }
+  environment.push_back(L'\0');
+  return environment;
+}
 
 // What the interpreter writes while the progress line is drawn. copy writes
 // its "1 file(s) copied." only as it ends, so its output goes through a pipe
@@ -111,38 +136,40 @@ void wait_for_copy(HANDLE process, const std::string& dest, const ChildOutput& o
   CloseHandle(output.read);
 }
 
-// Runs `command` through the interpreter with the tool's standard handles;
-// returns its exit status, or -1 with `why` set when it cannot be started.
-// While it runs, a progress line on the console follows `dest`.
+// Runs `command` through the interpreter with the tool's standard handles,
+// or with its output going to the null device when `quiet`; returns its exit
+// status, or -1 with `why` set when it cannot be started. While it runs,
+// unless `quiet`, a progress line on the console follows `dest`.
 //   /d      no AutoRun command from the registry runs first (it could change
 //           folder or print)
 //   /v:off  no delayed expansion, which the registry can turn on by default
 //           and which would take !NAME! in a file name for a variable
 //   /c      the rest of the line is the command; it starts with "copy", so
 //           no quote is stripped from it
-long run_interpreter(const std::string& command, const std::string& dest, std::string* why) {
+long run_interpreter(const std::string& command, const std::string& dest, bool quiet,
+                     std::string* why) {
   const std::string interpreter = command_interpreter();
   std::string line = "\"" + interpreter + "\" /d /v:off /c " + command;
   ChildOutput output;
-  if (!stdout_is_terminal() || !open_child_output(&output)) output = ChildOutput();
+  if (quiet || !stdout_is_terminal() || !open_child_output(&output)) output = ChildOutput();
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = inheritable_copy(STD_INPUT_HANDLE);
-  startup.hStdOutput = output.write != nullptr ? output.write : inheritable_copy(STD_OUTPUT_HANDLE);
+  startup.hStdOutput = quiet                    ? inheritable_null_device()
+                       : output.write != nullptr ? output.write
+                                                 : inheritable_copy(STD_OUTPUT_HANDLE);
   startup.hStdError = inheritable_copy(STD_ERROR_HANDLE);
+  // copy asks before replacing a file of the same name unless told not to,
+  // and a question nobody answers would hold the tool. The command line
+  // stays as printed: the answer goes through copy's own variable, in the
+  // interpreter's environment only.
+  std::vector<wchar_t> environment = environment_with(L"COPYCMD=/Y");
   PROCESS_INFORMATION process;
-  BOOL started;
-  {
-    // copy asks before replacing a file of the same name unless told not to,
-    // and a question nobody answers would hold the tool. The command line
-    // stays as printed: the answer goes through copy's own variable, set for
-    // this copy only.
-    ScopedVariable answer("COPYCMD", "/Y");
-    started = CreateProcessA(interpreter.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                             nullptr, &startup, &process);
-  }
+  const BOOL started = CreateProcessA(interpreter.c_str(), &line[0], nullptr, nullptr, TRUE,
+                                      CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr,
+                                      &startup, &process);
   const DWORD start_error = GetLastError();
   for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
     if (handle != nullptr) CloseHandle(handle);
@@ -381,7 +408,7 @@ namespace {
 // mode keeps this system's programs from writing it, not a program on
 // another system that serves the folder.
 CopyResult copy_file_to_drive(const SourceFile& source, const std::vector<uint8_t>& bytes,
-                              const Drive& drive) {
+                              bool quiet, const Drive& drive) {
   const std::string& root = drive.root;
   CopyResult result;
   result.acknowledged_known = true;  // nothing of the file checked reached the drive yet
@@ -392,10 +419,10 @@ CopyResult copy_file_to_drive(const SourceFile& source, const std::vector<uint8_
   const std::string dest = root + base_name(source.name);
   const DestinationState before = destination_state(root, dest);
   result.acknowledged_known = false;
-  copy_progress_begin(base_name(source.name), source.size);
+  if (!quiet) copy_progress_begin(base_name(source.name), source.size);
   const long status =
-      run_interpreter(copy_command_line(source.name, root), dest, &result.error);
-  copy_progress_end();
+      run_interpreter(copy_command_line(source.name, root), dest, quiet, &result.error);
+  if (!quiet) copy_progress_end();
   if (status < 0) return result;
   result.destination_changed =
       status == 0 || !same_destination(before, destination_state(root, dest));
@@ -414,7 +441,9 @@ CopyResult copy_file_to_drive(const SourceFile& source, const std::vector<uint8_
   return result;
 }
 
-// A folder of the tool's own in the temporary folder, for one made image.
+// A folder of the tool's own in the temporary folder, for one made image:
+// the first free number. CreateDirectory claims a name for one caller only,
+// so copies on several threads at once each get a folder of their own.
 bool make_stage_folder(std::string* folder, std::string* why) {
   char temp[MAX_PATH + 1];
   const DWORD length = GetTempPathA(sizeof temp, temp);
@@ -460,7 +489,7 @@ CopyResult copy_made_image(const CopyJob& job, const Drive& drive) {
   } else if (!open_source(path.c_str(), &staged, &refusal)) {
     result.error = "cannot open " + path + ": " + refusal.reason;
   } else {
-    result = copy_file_to_drive(staged, *job.bytes, drive);
+    result = copy_file_to_drive(staged, *job.bytes, job.quiet, drive);
   }
   close_source(&staged);
   DeleteFileA(path.c_str());
@@ -473,7 +502,8 @@ CopyResult copy_made_image(const CopyJob& job, const Drive& drive) {
 CopyResult copy_to_drive(const CopyJob& job, const Drive& drive) {
   static const std::vector<uint8_t> kNone;
   if (job.made) return copy_made_image(job, drive);
-  return copy_file_to_drive(*job.source, job.bytes != nullptr ? *job.bytes : kNone, drive);
+  return copy_file_to_drive(*job.source, job.bytes != nullptr ? *job.bytes : kNone, job.quiet,
+                            drive);
 }
 
 // A file of another size than the one copied is a partial image; one of the

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "drive/drives.h"
+#include "platform/usb_chain.h"
 
 namespace {
 
@@ -51,6 +52,10 @@ bool list_removable_drives(std::vector<Drive>* drives) {
     drives->push_back(drive);
   }
   return true;
+}
+
+bool drive_named(const Drive& drive, const std::string& name) {
+  return drive_letter_named(name, drive.root);
 }
 
 // Windows mounts every drive itself: a listed drive is ready as it is.
