@@ -253,10 +253,34 @@ class DriveTest(WineTestCase):
         data = image(7)
         self.source("fw.uf2", data)
         self.assert_run(self.run_tool(*FAMILY, "-t", "3", "fw.uf2"), 0,
-                        f"Removable Disk E:\\\nFind: {ID_MARKER}, size {len(marker)}\n"
+                        f"Removable Disk E:\\\nNote: other drives carry {ID_MARKER} too: F:\\; "
+                        "choose one with --drive, or flash every one with --all\n"
+                        f"Find: {ID_MARKER}, size {len(marker)}\n"
                         'copy "fw.uf2" E:\\\n')
         self.assertEqual(self.on_drive("e"), {ID_MARKER: marker, "fw.uf2": data})
         self.assertEqual(self.on_drive("f"), {ID_MARKER: marker})
+        # --drive takes the letter in any of its forms; the other drive is not looked at.
+        self.assert_run(self.run_tool(*FAMILY, "--drive", "f:", "fw.uf2"), 0,
+                        f"Removable Disk F:\\\nFind: {ID_MARKER}, size {len(marker)}\n"
+                        'copy "fw.uf2" F:\\\n')
+        self.assertEqual(self.on_drive("f"), {ID_MARKER: marker, "fw.uf2": data})
+
+    def test_all_copies_onto_every_drive_at_once_and_json_carries_only_objects(self):
+        import json
+        for letter in "ef":
+            self.drive(letter, (ID_MARKER, b""))
+        data = image(7)
+        self.source("fw.uf2", data)
+        result = self.run_tool(*FAMILY, "--all", "--json", "fw.uf2")
+        # Nothing but JSON: the interpreter's own lines are dropped.
+        events = [json.loads(line) for line in result.stdout.decode().splitlines()]
+        verdicts = sorted((e["drive"], e["outcome"]) for e in events if e["event"] == "verdict")
+        self.assertEqual(verdicts, [("E:\\", "copied"), ("F:\\", "copied")])
+        self.assertEqual(events[-1], {"event": "result", "status": 0, "drives": 2, "took": 2,
+                                      "missing": 0})
+        self.assertEqual(result.returncode, 0)
+        for letter in "ef":
+            self.assertEqual(self.on_drive(letter), {ID_MARKER: b"", "fw.uf2": data})
 
     def restarts_once_it_holds(self, letter, name, data):
         """Plays the board of `letter`: once `name` holds `data` on it, its marker goes."""
