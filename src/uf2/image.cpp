@@ -37,6 +37,7 @@ bool join_chunks(std::vector<Chunk> chunks, std::vector<ImageSegment>* segments,
   segments->clear();
   const Chunk* last = nullptr;
   for (const Chunk& chunk : chunks) {
+    if (chunk.bytes.empty()) continue;  // a data record of length 0 puts nothing anywhere
     if (last != nullptr && chunk.address < last->address + last->bytes.size()) {
       *first = std::min(last->origin, chunk.origin);
       *second = std::max(last->origin, chunk.origin);

@@ -95,6 +95,7 @@ TEST(HexImage, PlacesDataRecordsAndNamesTheLineOfABrokenOne) {
       {"start addresses", rec(3, 0, {1, 2, 3, 4}) + rec(5, 0, {1, 2, 3, 4}) +
            rec(0, 0, {9}) + kEnd, "0x0+1"},
       {"after the end", rec(0, 0, {9}) + kEnd + "anything\n", "0x0+1"},
+      {"an empty data record puts nothing", rec(0, 0, {9}) + rec(0, 0x40, {}) + kEnd, "0x0+1"},
       {"CR LF", crlf, "0x10+4"},
       {"lower case", lower, "0xAB+1"},
       {"checksum", rec(0, 0, {1}) + rec(0, 1, {2}, 1) + kEnd,
