@@ -21,10 +21,7 @@ Outcome list_boards(const std::vector<std::string>& triggered_ports) {
   const std::vector<HidBoard> boards = list_hid_boards();
   for (const HidBoard& board : boards) emit(listing_event(board));
   const Outcome outcome = drives > 0 || !boards.empty() ? Outcome::kCopied : Outcome::kNotFound;
-  emit(Event("result", outcome == Outcome::kNotFound ? "No bootloader drive or HID board found\n" : "")
-           .num("status", static_cast<uint64_t>(exit_status(outcome)))
-           .num("drives", drives)
-           .num("took", 0)
-           .num("missing", 0));
+  emit(result_event(outcome, drives, 0, 0,
+                    outcome == Outcome::kNotFound ? "No bootloader drive or HID board found\n" : ""));
   return outcome;
 }

@@ -27,11 +27,7 @@ int finish(Outcome outcome) {
 // Input refused before anything ran: the line that says why, and the result.
 int refused(const std::string& why) {
   emit_line(why);
-  emit(Event("result")
-           .num("status", static_cast<uint64_t>(exit_status(Outcome::kRefused)))
-           .num("drives", 0)
-           .num("took", 0)
-           .num("missing", 0));
+  emit(result_event(Outcome::kRefused, 0, 0, 0));
   return finish(Outcome::kRefused);
 }
 

@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "settings/settings.h"
+#include "uf2/families.h"
 #include "uf2/uf2_blocks.h"
 
 namespace {
@@ -54,6 +55,14 @@ Delivered family_delivered(const Firmware& firmware, const CopyResult& copy) {
                                                                              : Delivered::kNo;
 }
 
+// What one drive's flash came to, with the line that says it ("" for none).
+Event verdict_event(Outcome outcome, const std::string& line) {
+  return Event("verdict", line.empty() ? "" : line + "\n")
+      .str("outcome", outcome_name(outcome))
+      .num("status", static_cast<uint64_t>(exit_status(outcome)))
+      .opt_str("text", line);
+}
+
 // The line that tells the outcome of a copy, if any, as the verdict event.
 // `not_taken` says why the board would not take the file, when its facts tell.
 Outcome report(Outcome outcome, const std::string& error, const std::string& not_taken = "") {
@@ -77,10 +86,7 @@ Outcome report(Outcome outcome, const std::string& error, const std::string& not
     default:
       break;
   }
-  emit(Event("verdict", line.empty() ? "" : line + "\n")
-           .str("outcome", outcome_name(outcome))
-           .num("status", static_cast<uint64_t>(exit_status(outcome)))
-           .opt_str("text", line));
+  emit(verdict_event(outcome, line));
   return outcome;
 }
 
@@ -103,18 +109,9 @@ ImageOptions image_options() {
 }
 
 bool refuse(const std::string& line, Prepared* prepared) {
-  prepared->events.push_back(Event("verdict", line + "\n")
-                                 .str("outcome", outcome_name(Outcome::kRefused))
-                                 .num("status", static_cast<uint64_t>(exit_status(Outcome::kRefused)))
-                                 .str("text", line));
+  prepared->events.push_back(verdict_event(Outcome::kRefused, line));
   prepared->refused = true;
   return false;
-}
-
-std::string family_hex(uint32_t family) {
-  char hex[16];
-  snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(family));
-  return hex;
 }
 
 Event conversion_event(const Firmware& image, uint32_t family) {
@@ -122,7 +119,7 @@ Event conversion_event(const Firmware& image, uint32_t family) {
   return Event("conversion", line + "\n")
       .str("file", image.source.name)
       .num("blocks", image.bytes.size() / kUf2BlockSize)
-      .str("family", family_hex(family))
+      .str("family", uf2_family_hex(family))
       .str("text", line);
 }
 
@@ -171,7 +168,7 @@ bool prepare(const Firmware& firmware, const BoardFacts& facts, Prepared* prepar
 
 std::vector<std::string> family_names(const std::vector<uint32_t>& families) {
   std::vector<std::string> names;
-  for (uint32_t family : families) names.push_back(family_hex(family));
+  for (uint32_t family : families) names.push_back(uf2_family_hex(family));
   return names;
 }
 
@@ -256,12 +253,17 @@ struct Findings {
   std::vector<Candidate> candidates;
 };
 
+// False for a drive that --drive, when given, does not name.
+bool wanted_by_name(const Drive& drive) {
+  return drive_name == nullptr || drive_named(drive, drive_name);
+}
+
 void look_at(const std::string& marker, size_t index, Findings* found) {
   Drive& drive = found->drives[index];
   std::vector<std::string>& lines = found->lines[index];
   // A drive --drive does not name is passed over without a word, and never
   // mounted.
-  if (drive_name != nullptr && !drive_named(drive, drive_name)) return;
+  if (!wanted_by_name(drive)) return;
   std::string message;
   if (!attach_drive(&drive, &message)) {
     if (!message.empty()) lines.push_back(message);
@@ -413,11 +415,7 @@ Outcome flash(Findings* found, const std::vector<size_t>& chosen, Search* search
             " showed no drive";
   }
   const Outcome outcome = worst_outcome(outcomes);
-  emit(Event("result", line + "\n")
-           .num("status", static_cast<uint64_t>(exit_status(outcome)))
-           .num("drives", chosen.size())
-           .num("took", took)
-           .num("missing", missing));
+  emit(result_event(outcome, chosen.size(), took, missing, line + "\n"));
   search->outcome = outcome;
   return outcome;
 }
@@ -464,6 +462,15 @@ bool search_pass(Search* search, bool last_pass) {
 
 }  // namespace
 
+Event result_event(Outcome outcome, size_t drives, size_t took, size_t missing,
+                   const std::string& text) {
+  return Event("result", text)
+      .num("status", static_cast<uint64_t>(exit_status(outcome)))
+      .num("drives", drives)
+      .num("took", took)
+      .num("missing", missing);
+}
+
 std::string marker_name(uint32_t family) {
   if (family == 0) return "INFO_UF2.TXT";
   char name[16];
@@ -484,7 +491,7 @@ bool wanted_in_sight(const Search& search, bool last_pass) {
   std::vector<Candidate> candidates;
   for (Drive& drive : drives) {
     if (drive.mounted != Mounted::kBySystem) continue;
-    if (drive_name != nullptr && !drive_named(drive, drive_name)) continue;
+    if (!wanted_by_name(drive)) continue;
     std::string message;
     Candidate candidate;
     if (!attach_drive(&drive, &message)) continue;
@@ -552,20 +559,12 @@ Outcome scan_removable_drives(const Firmware& firmware,
                               const std::vector<std::string>& triggered_ports) {
   Search search = search_for(&firmware, triggered_ports);
   if (!run_passes(&search)) {
-    emit(Event("result", "No bootloader drive found\n")
-             .num("status", static_cast<uint64_t>(exit_status(Outcome::kNotFound)))
-             .num("drives", 0)
-             .num("took", 0)
-             .num("missing", triggered_ports.size()));
+    emit(result_event(Outcome::kNotFound, 0, 0, triggered_ports.size(),
+                      "No bootloader drive found\n"));
     return Outcome::kNotFound;
   }
   if (!flash_all) {
-    const int status = exit_status(search.outcome);
-    emit(Event("result")
-             .num("status", static_cast<uint64_t>(status))
-             .num("drives", 1)
-             .num("took", status == 0 ? 1 : 0)
-             .num("missing", 0));
+    emit(result_event(search.outcome, 1, exit_status(search.outcome) == 0 ? 1 : 0, 0));
   }
   return search.outcome;
 }

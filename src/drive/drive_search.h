@@ -9,9 +9,16 @@
 
 #include "drive/firmware.h"
 #include "drive/verdict.h"
+#include "output/events.h"
 
 // How long the board is given to restart after a UF2 file, in milliseconds.
 constexpr unsigned kRestartWaitMs = 5000;
+
+// The run's last event: its outcome, the drives flashed (or listed), how
+// many have the file, the triggered boards without a drive; `text` is what
+// the text form prints.
+Event result_event(Outcome outcome, size_t drives, size_t took, size_t missing,
+                   const std::string& text = "");
 
 // "INFO_UF2.TXT" for family id 0, else the id as "%08X.ID".
 std::string marker_name(uint32_t family);

@@ -27,67 +27,45 @@ Verdict decide_verdict(const CopyObservation& seen) {
   return {outcome, discard};
 }
 
-int exit_status(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kCopied:
-    case Outcome::kBoardRestarted:
-      return 0;  // the board has the file
-    case Outcome::kRefused:
-      return 1;
-    case Outcome::kNotFound:
-      return 2;
-    case Outcome::kCopyFailed:
-      return 3;
-    case Outcome::kNotTaken:
-      return 4;
-  }
-  return 3;
-}
-
-const char* outcome_name(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kCopied:
-      return "copied";
-    case Outcome::kBoardRestarted:
-      return "board_restarted";
-    case Outcome::kNotTaken:
-      return "not_taken";
-    case Outcome::kCopyFailed:
-      return "copy_failed";
-    case Outcome::kNotFound:
-      return "not_found";
-    case Outcome::kRefused:
-      return "refused";
-  }
-  return "copy_failed";
-}
-
 namespace {
 
-// Worse outcomes rank higher; the two successes rank 0.
-int rank(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kCopyFailed:
-      return 4;
-    case Outcome::kNotTaken:
-      return 3;
-    case Outcome::kRefused:
-      return 2;
-    case Outcome::kNotFound:
-      return 1;
-    default:
-      return 0;
+// Each outcome's exit status, its name in JSON events, and how bad it is
+// among several drives (the two successes rank 0).
+struct OutcomeFacts {
+  Outcome outcome;
+  int status;
+  const char* name;
+  int rank;
+};
+
+constexpr OutcomeFacts kOutcomes[] = {
+    {Outcome::kCopied, 0, "copied", 0},
+    {Outcome::kBoardRestarted, 0, "board_restarted", 0},
+    {Outcome::kNotFound, 2, "not_found", 1},
+    {Outcome::kRefused, 1, "refused", 2},
+    {Outcome::kNotTaken, 4, "not_taken", 3},
+    {Outcome::kCopyFailed, 3, "copy_failed", 4},
+};
+
+const OutcomeFacts& facts_of(Outcome outcome) {
+  for (const OutcomeFacts& facts : kOutcomes) {
+    if (facts.outcome == outcome) return facts;
   }
+  return kOutcomes[5];  // not reached: every outcome is in the table
 }
 
 }  // namespace
 
+int exit_status(Outcome outcome) { return facts_of(outcome).status; }
+
+const char* outcome_name(Outcome outcome) { return facts_of(outcome).name; }
+
 Outcome worst_outcome(const std::vector<Outcome>& outcomes) {
+  if (outcomes.empty()) return Outcome::kNotFound;
   Outcome worst = Outcome::kBoardRestarted;
   for (Outcome outcome : outcomes) {
-    if (rank(outcome) > rank(worst) || (rank(worst) == 0 && outcome == Outcome::kCopied)) {
-      worst = outcome;
-    }
+    const int rank = facts_of(outcome).rank, worst_rank = facts_of(worst).rank;
+    if (rank > worst_rank || (worst_rank == 0 && outcome == Outcome::kCopied)) worst = outcome;
   }
-  return outcomes.empty() ? Outcome::kNotFound : worst;
+  return worst;
 }

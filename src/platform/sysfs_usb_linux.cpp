@@ -27,11 +27,6 @@ bool is_port_path(const std::string& name) {
   return true;
 }
 
-std::string real_path(const std::string& path) {
-  std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
-  return resolved ? std::string(resolved.get()) : std::string();
-}
-
 // The part of `path` up to and including its last port-path component, or "".
 std::string usb_device_dir_in_path(const std::string& path) {
   size_t dir_end = 0;
@@ -51,12 +46,16 @@ std::string usb_port_in_device_path(const std::string& path) {
   return dir.substr(dir.rfind('/') + 1);
 }
 
+std::string sysfs_device_dir(const std::string& sys, const char* kind, uint64_t number) {
+  const std::string link = sys + "/dev/" + kind + "/" + std::to_string(major(number)) + ":" +
+                           std::to_string(minor(number));
+  std::unique_ptr<char, decltype(&free)> resolved(realpath(link.c_str(), nullptr), &free);
+  return resolved ? std::string(resolved.get()) : std::string();
+}
+
 UsbPlace usb_place_in_sysfs(const std::string& sys, const char* kind, uint64_t number) {
   UsbPlace place;
-  const std::string device = real_path(sys + "/dev/" + kind + "/" +
-                                       std::to_string(major(number)) + ":" +
-                                       std::to_string(minor(number)));
-  const std::string usb_dir = usb_device_dir_in_path(device);
+  const std::string usb_dir = usb_device_dir_in_path(sysfs_device_dir(sys, kind, number));
   if (usb_dir.empty()) return place;
   place.port = usb_dir.substr(usb_dir.rfind('/') + 1);
   const int dir = open(usb_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

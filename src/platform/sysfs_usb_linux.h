@@ -14,6 +14,10 @@
 // component shaped like "3-1.4"), or "" when it lies below no USB device.
 std::string usb_port_in_device_path(const std::string& path);
 
+// The sysfs directory of the character ("char") or block ("block") device
+// `number` (a dev_t) below the root `sys`, its links resolved; "" when none.
+std::string sysfs_device_dir(const std::string& sys, const char* kind, uint64_t number);
+
 // The place of the character ("char") or block ("block") device `number`
 // (a dev_t), read below the sysfs root `sys`.
 UsbPlace usb_place_in_sysfs(const std::string& sys, const char* kind, uint64_t number);

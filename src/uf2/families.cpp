@@ -140,9 +140,13 @@ bool parse_uf2_family(const char* text, uint32_t* id) {
   return read_hex_id(text, id);
 }
 
-std::string uf2_family_label(uint32_t id) {
-  char text[24];
+std::string uf2_family_hex(uint32_t id) {
+  char text[16];
   snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(id));
+  return text;
+}
+
+std::string uf2_family_label(uint32_t id) {
   const char* name = uf2_family_name(id);
-  return name == nullptr ? std::string(text) : std::string(text) + " (" + name + ")";
+  return name == nullptr ? uf2_family_hex(id) : uf2_family_hex(id) + " (" + name + ")";
 }

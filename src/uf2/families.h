@@ -23,6 +23,9 @@ const char* uf2_family_name(uint32_t id);
 // or without 0x. False when it is neither.
 bool parse_uf2_family(const char* text, uint32_t* id);
 
+// "0xE48BFF56", the id alone.
+std::string uf2_family_hex(uint32_t id);
+
 // "0xE48BFF56 (RP2040)", or "0x12345678" for a family without a name.
 std::string uf2_family_label(uint32_t id);
 

@@ -6,10 +6,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <stdlib.h>
-
 #include <cerrno>
-#include <memory>
 #include <set>
 #include <utility>
 
@@ -120,13 +117,6 @@ std::string without_trailing_slashes(std::string path) {
   return path;
 }
 
-std::string block_device_dir(const LinuxRoots& roots, uint64_t number) {
-  const std::string link = roots.sys + "/dev/block/" + std::to_string(major(number)) + ":" +
-                           std::to_string(minor(number));
-  std::unique_ptr<char, decltype(&free)> resolved(realpath(link.c_str(), nullptr), &free);
-  return resolved ? std::string(resolved.get()) : std::string();
-}
-
 }  // namespace
 
 bool drive_named_at(const Drive& drive, const std::string& name, const LinuxRoots& roots) {
@@ -135,8 +125,8 @@ bool drive_named_at(const Drive& drive, const std::string& name, const LinuxRoot
   if (!drive.identity.known || stat(name.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;
   if (st.st_rdev == drive.identity.id) return true;
   // The disk a partition lies on: the partition's directory is inside the disk's.
-  const std::string named = block_device_dir(roots, st.st_rdev);
-  const std::string own = block_device_dir(roots, drive.identity.id);
+  const std::string named = sysfs_device_dir(roots.sys, "block", st.st_rdev);
+  const std::string own = sysfs_device_dir(roots.sys, "block", drive.identity.id);
   return !named.empty() && own.compare(0, named.size() + 1, named + "/") == 0;
 }
 
