@@ -13,6 +13,29 @@ thread_local std::string t_drive;
 
 std::string key_text(const char* key) { return "," + json_string(key) + ":"; }
 
+// The JSON object of `event` for the drive `drive` (empty: none), without a
+// line end.
+std::string event_json(const Event& event, const std::string& drive) {
+  std::string json = "{\"event\":" + json_string(event.name);
+  if (!drive.empty()) json += ",\"drive\":" + json_string(drive);
+  return json + event.fields + "}";
+}
+
+// The text of `event` with every line prefixed by "[drive] " (nothing when
+// `drive` is empty).
+std::string event_text(const Event& event, const std::string& drive) {
+  if (drive.empty()) return event.text;
+  const std::string prefix = "[" + escape_controls(drive) + "] ";
+  std::string text;
+  bool line_start = true;
+  for (char c : event.text) {
+    if (line_start) text += prefix;
+    text += c;
+    line_start = c == '\n';
+  }
+  return text;
+}
+
 }  // namespace
 
 Event::Event(const char* event_name, std::string event_text)
@@ -48,25 +71,6 @@ Event& Event::strs(const char* key, const std::vector<std::string>& values) {
   for (size_t i = 0; i < values.size(); ++i) fields += (i ? "," : "") + json_string(values[i]);
   fields += "]";
   return *this;
-}
-
-std::string event_json(const Event& event, const std::string& drive) {
-  std::string json = "{\"event\":" + json_string(event.name);
-  if (!drive.empty()) json += ",\"drive\":" + json_string(drive);
-  return json + event.fields + "}";
-}
-
-std::string event_text(const Event& event, const std::string& drive) {
-  if (drive.empty()) return event.text;
-  const std::string prefix = "[" + escape_controls(drive) + "] ";
-  std::string text;
-  bool line_start = true;
-  for (char c : event.text) {
-    if (line_start) text += prefix;
-    text += c;
-    line_start = c == '\n';
-  }
-  return text;
 }
 
 void emit(const Event& event) {

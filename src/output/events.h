@@ -43,12 +43,4 @@ void emit_line(const std::string& line);
 // right after "event". Empty: none.
 void set_event_drive(const std::string& root);
 
-// The JSON object of `event` for the drive `drive` (empty: none), without a
-// line end.
-std::string event_json(const Event& event, const std::string& drive);
-
-// The text of `event` with every line prefixed by "[drive] " (nothing when
-// `drive` is empty).
-std::string event_text(const Event& event, const std::string& drive);
-
 #endif  // FLASHDROP_OUTPUT_EVENTS_H_
