@@ -3,13 +3,17 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "output/events.h"
+#include "output/status_lines.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "settings/settings.h"
 
 namespace {
 
-constexpr uint64_t kFirstDrawMs = 1000;  // a copy quicker than this shows no line
-constexpr uint64_t kRedrawMs = 100;      // at most ten lines a second
+constexpr uint64_t kFirstTellMs = 1000;   // a copy quicker than this shows nothing
+constexpr uint64_t kRedrawMs = 100;       // at most ten lines a second
+constexpr uint64_t kEventEveryMs = 1000;  // at most one event a second
 
 // 1023 B, 412 KiB, 1.2 MiB, 3.4 GiB: whole KiB, tenths above, to the nearest.
 std::string amount(uint64_t bytes) {
@@ -28,24 +32,43 @@ std::string amount(uint64_t bytes) {
   return text;
 }
 
-struct Progress {
-  bool drawing = false;  // standard output is a terminal and a copy runs
-  std::string name;
-  uint64_t total = 0;
-  uint64_t started = 0;
-  uint64_t drawn_at = 0;
-  size_t shown = 0;  // the length of the line on the terminal, 0 when none
+// How a copy's progress is shown, decided as it begins.
+enum class Shown {
+  kNothing,
+  kLine,    // a line at the bottom of the terminal
+  kEvents,  // progress events in the JSON output
 };
 
-Progress g_progress;
-// Off while several copies run at once, or when standard output is JSON:
-// set before the copies start, only read while they run.
-bool g_allowed = true;
+struct Progress {
+  Shown shown = Shown::kNothing;
+  std::string name;  // as the drive gets it
+  uint64_t total = 0;
+  uint64_t started = 0;
+  uint64_t told_at = 0;  // when the line was drawn or the event written last
+  bool told = false;
+};
 
-void show(const std::string& text) {
-  fputs(progress_redraw(text, g_progress.shown).c_str(), stdout);
-  fflush(stdout);
-  g_progress.shown = text.size();
+// Each copy reports from its own thread, several at once with --all.
+thread_local Progress t_progress;
+
+Shown how_shown() {
+  if (json_output) return Shown::kEvents;
+  if (!stdout_is_terminal()) return Shown::kNothing;
+  // Several copies draw several lines, which takes cursor movements.
+  return !flash_all || stdout_moves_cursor() ? Shown::kLine : Shown::kNothing;
+}
+
+void tell(uint64_t done, uint64_t elapsed) {
+  const uint64_t rate = done * 1000 / elapsed;
+  if (t_progress.shown == Shown::kLine) {
+    set_status_line(progress_text(escape_controls(t_progress.name), done, t_progress.total, rate));
+    return;
+  }
+  emit(Event("progress")
+           .str("file", t_progress.name)
+           .num("done", done)
+           .num("total", t_progress.total)
+           .num("bytes_per_s", rate));
 }
 
 }  // namespace
@@ -62,37 +85,29 @@ std::string progress_text(const std::string& name, uint64_t done, uint64_t total
   return "..." + name.substr(cut) + figures;
 }
 
-std::string progress_redraw(const std::string& text, size_t shown) {
-  if (text.empty() && shown == 0) return "";
-  const std::string blank(shown > text.size() ? shown - text.size() : 0, ' ');
-  return "\r" + text + blank + (text.empty() ? "\r" : "");
-}
-
-void allow_copy_progress(bool allowed) { g_allowed = allowed; }
-
 void copy_progress_begin(const std::string& name, uint64_t total) {
-  if (!g_allowed) return;
-  g_progress = Progress();
-  g_progress.drawing = stdout_is_terminal();
-  g_progress.name = escape_controls(name);
-  g_progress.total = total;
-  g_progress.started = monotonic_ms();
+  t_progress = Progress();
+  t_progress.shown = how_shown();
+  t_progress.name = name;
+  t_progress.total = total;
+  t_progress.started = monotonic_ms();
 }
 
 void copy_progress(uint64_t done) {
-  if (!g_progress.drawing) return;
+  if (t_progress.shown == Shown::kNothing) return;
   const uint64_t now = monotonic_ms();
-  const uint64_t elapsed = now - g_progress.started;
-  if (elapsed < kFirstDrawMs) return;
-  if (g_progress.shown > 0 && now - g_progress.drawn_at < kRedrawMs) return;
-  g_progress.drawn_at = now;
-  show(progress_text(g_progress.name, done, g_progress.total, done * 1000 / elapsed));
+  const uint64_t elapsed = now - t_progress.started;
+  if (elapsed < kFirstTellMs) return;
+  const uint64_t every = t_progress.shown == Shown::kLine ? kRedrawMs : kEventEveryMs;
+  if (t_progress.told && now - t_progress.told_at < every) return;
+  t_progress.told = true;
+  t_progress.told_at = now;
+  tell(done, elapsed);
 }
 
-bool copy_progress_drawing() { return g_progress.drawing; }
+bool copy_progress_wanted() { return t_progress.shown != Shown::kNothing; }
 
 void copy_progress_end() {
-  if (!g_allowed) return;
-  if (g_progress.shown > 0) show("");
-  g_progress = Progress();
+  if (t_progress.shown == Shown::kLine && t_progress.told) set_status_line("");
+  t_progress = Progress();
 }

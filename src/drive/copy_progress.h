@@ -1,19 +1,18 @@
-// The progress line of a copy: on a terminal only, once a copy has taken
-// about a second, one line tells how much of the file the drive has
-// acknowledged and how fast (fw.uf2  412 KiB / 1.2 MiB  98 KiB/s). It is
-// redrawn in place at most ten times a second and erased when the copy ends,
-// so that the text around it is the same as without it. The OS copy reports
-// through the three calls below; the line is composed here.
+// The progress of a copy, once it has taken about a second. On a terminal,
+// one line tells how much of the file the drive has acknowledged and how
+// fast (fw.uf2  412 KiB / 1.2 MiB  98 KiB/s), redrawn in place at most ten
+// times a second and erased when the copy ends, so that the text around it
+// is the same as without it; with --all, one line per copy (where the
+// terminal takes cursor movements). With --json, a progress event at most
+// once a second instead; redirected text output shows nothing. The OS copy
+// reports through the three calls below, from the thread that copies; what
+// is shown is composed here.
 #ifndef FLASHDROP_DRIVE_COPY_PROGRESS_H_
 #define FLASHDROP_DRIVE_COPY_PROGRESS_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-// Whether copies may draw the line at all (default true). Set it before a
-// copy starts: while several copies run at once, none may draw.
-void allow_copy_progress(bool allowed);
 
 // A copy of `total` bytes to a file called `name` on the drive begins.
 void copy_progress_begin(const std::string& name, uint64_t total);
@@ -25,9 +24,9 @@ void copy_progress(uint64_t done);
 // The copy ended: the line, if drawn, is erased.
 void copy_progress_end();
 
-// True between begin and end when the line may be drawn (standard output is
-// a terminal): only then does the copy need pieces small enough to move it.
-bool copy_progress_drawing();
+// True between begin and end when progress is shown (a line or events): only
+// then does the copy need pieces small enough to move it.
+bool copy_progress_wanted();
 
 // The line's text: the name, the bytes done of the total, the rate, in
 // binary units, at most kProgressWidth characters (a long name loses its
@@ -35,10 +34,5 @@ bool copy_progress_drawing();
 constexpr size_t kProgressWidth = 79;
 std::string progress_text(const std::string& name, uint64_t done, uint64_t total,
                           uint64_t bytes_per_s);
-
-// What to write to a terminal whose cursor ends a line of `shown` characters
-// drawn before (0: none) so that it shows `text` instead; an empty `text`
-// erases it and leaves the cursor at the start of the empty line.
-std::string progress_redraw(const std::string& text, size_t shown);
 
 #endif  // FLASHDROP_DRIVE_COPY_PROGRESS_H_

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "drive/candidates.h"
-#include "drive/copy_progress.h"
 #include "drive/drive_events.h"
 #include "drive/drives.h"
 #include "drive/image_binding.h"
@@ -385,7 +384,6 @@ Outcome flash(Findings* found, const std::vector<size_t>& chosen, Search* search
     if (deliveries[0].ready) copy_and_judge(*search->firmware, search->marker, &deliveries[0]);
     return deliveries[0].outcome;
   }
-  allow_copy_progress(false);
   for (Delivery& delivery : deliveries) {
     set_event_drive(delivery.drive->root);
     get_ready(*search->firmware, &delivery);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "output/status_lines.h"
 #include "platform/text.h"
 #include "settings/settings.h"
 
@@ -81,7 +82,7 @@ void emit(const Event& event) {
     fflush(stdout);
     return;
   }
-  fputs(event_text(event, t_drive).c_str(), stdout);
+  write_text(event_text(event, t_drive));
 }
 
 void emit_line(const std::string& line) { emit(Event("message", line + "\n").str("text", line)); }

@@ -27,6 +27,11 @@ uint64_t monotonic_ms();
 // True when standard output is a terminal (on Windows, a console).
 bool stdout_is_terminal();
 
+// True when standard output is a terminal that takes the ANSI cursor
+// movements (cursor up, erase to the end of the line or screen); on Windows,
+// a console whose virtual terminal processing is on or could be turned on.
+bool stdout_moves_cursor();
+
 // Flushes standard output, so redirected output keeps its order, then sleeps.
 void pause_ms(unsigned ms);
 

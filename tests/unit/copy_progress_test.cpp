@@ -3,12 +3,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "fakes/fake_platform.h"
+#include "output/events.h"
+#include "output/status_lines.h"
 #include "platform/platform.h"
 #include "pty_pair.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -35,32 +44,68 @@ TEST(ProgressText, FiguresInBinaryUnitsToTheNearestAndLongNamesShortened) {
   }
 }
 
-TEST(ProgressText, RedrawCoversTheLongerLineBeforeAndErasingLeavesTheCursorAtTheStart) {
-  EXPECT_EQ(progress_redraw("abc", 0), "\rabc");
-  EXPECT_EQ(progress_redraw("ab", 4), "\rab  ");
-  EXPECT_EQ(progress_redraw("abcd", 2), "\rabcd");
-  EXPECT_EQ(progress_redraw("", 3), "\r   \r");
-  EXPECT_EQ(progress_redraw("", 0), "");
-}
-
 // What a terminal shows after `bytes`: a carriage return goes back to the
-// start of the line, other characters overwrite; trailing blanks dropped.
+// start of the line, ESC [ n A up n lines, ESC [ K erases to the end of the
+// line, ESC [ J to the end of the screen; other characters overwrite. Lines
+// as shown, trailing blanks and empty last lines dropped.
 std::string rendered(const std::string& bytes) {
-  std::string screen, line;
-  size_t column = 0;
-  for (char c : bytes) {
-    if (c == '\r') {
+  std::vector<std::string> rows(1);
+  size_t row = 0, column = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c == '\x1b' && i + 1 < bytes.size() && bytes[i + 1] == '[') {
+      size_t end = i + 2;
+      while (end < bytes.size() && isdigit(static_cast<unsigned char>(bytes[end]))) ++end;
+      const size_t n = end > i + 2 ? std::stoul(bytes.substr(i + 2, end - i - 2)) : 1;
+      const char command = end < bytes.size() ? bytes[end] : '?';
+      if (command == 'A') row = n > row ? 0 : row - n;
+      if (command == 'K' || command == 'J') rows[row].resize(std::min(rows[row].size(), column));
+      if (command == 'J') rows.resize(row + 1);
+      i = end;
+    } else if (c == '\r') {
       column = 0;
     } else if (c == '\n') {
-      screen += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
-      line.clear();
+      if (++row == rows.size()) rows.emplace_back();
       column = 0;
     } else {
-      if (column >= line.size()) line.resize(column + 1, ' ');
-      line[column++] = c;
+      if (column >= rows[row].size()) rows[row].resize(column + 1, ' ');
+      rows[row][column++] = c;
     }
   }
-  return screen + line.substr(0, line.find_last_not_of(' ') + 1);
+  std::string screen;
+  for (const std::string& line : rows) {
+    screen += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+  }
+  while (screen.size() >= 2 && screen.compare(screen.size() - 2, 2, "\n\n") == 0) screen.pop_back();
+  return screen == "\n" ? "" : screen;
+}
+
+TEST(StatusLines, EveryRedrawShowsTheLinesAsToldWhateverWasShownBefore) {
+  // From the lines drawn last below some text to the lines to show.
+  const struct {
+    std::vector<std::string> before, after;
+  } cases[] = {
+      {{}, {"abc"}},          {{"abcd"}, {"ab"}},          {{"ab"}, {"abcd"}},
+      {{"abc"}, {}},          {{"a 1"}, {"a 1", "b 1"}},   {{"a 1", "b 22"}, {"a 333", "b 4"}},
+      {{"a 1", "b 22"}, {"b 2"}}, {{"a", "b", "c"}, {}},   {{}, {"a", "b"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<size_t> shown;
+    std::string drawn;
+    for (size_t i = 0; i < c.before.size(); ++i) {
+      drawn += (i ? "\n" : "") + c.before[i];
+      shown.push_back(c.before[i].size());
+    }
+    std::string expected = "text\n";
+    for (const std::string& line : c.after) expected += line + "\n";
+    EXPECT_EQ(rendered("text\n" + drawn + status_redraw(shown, c.after)), expected)
+        << testing::PrintToString(c.before) << " -> " << testing::PrintToString(c.after);
+  }
+  // One line to one line, or to none: a carriage return and blanks, no
+  // escape sequence that an old console would print.
+  EXPECT_EQ(status_redraw({4}, {"ab"}), "\rab  ");
+  EXPECT_EQ(status_redraw({3}, {}), "\r   \r");
+  EXPECT_EQ(status_redraw({}, {}), "");
 }
 
 // A copy of 1.2 MiB reported as a slow drive would: every 50 ms, 5 KiB more.
@@ -109,6 +154,102 @@ TEST(CopyProgress, ThroughAPipeNothingIsDrawn) {
   const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
   close(pipe_fds[0]);
   EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0), "Board restarted\n");
+}
+
+TEST(CopyProgress, WithJsonAnEventAtMostOnceASecondAndNoLineEvenOnATerminal) {
+  json_output = true;
+  PtyPair pty;
+  ASSERT_TRUE(open_pty_pair(&pty));
+  slow_copy_onto(pty.slave);
+  const std::string out = read_master(pty);
+  close_pty_pair(&pty);
+  json_output = false;
+  std::string expected;
+  for (int done : {102400, 204800, 307200}) {
+    expected += "{\"event\":\"progress\",\"file\":\"fw\\u001b.uf2\",\"done\":" +
+                std::to_string(done) + ",\"total\":1258291,\"bytes_per_s\":102400}\r\n";
+  }
+  EXPECT_EQ(out, expected + "Board restarted\r\n");
+}
+
+// A thread that runs one call at a time when told, and waits for it: a
+// copy's line belongs to the thread that copies.
+class Worker {
+ public:
+  Worker() : thread_([this] { serve(); }) {}
+  ~Worker() {
+    run(nullptr);
+    thread_.join();
+  }
+  void run(std::function<void()> job) {
+    std::unique_lock<std::mutex> lock(lock_);
+    job_ = std::move(job);
+    pending_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !pending_; });
+  }
+
+ private:
+  void serve() {
+    for (bool more = true; more;) {
+      std::unique_lock<std::mutex> lock(lock_);
+      changed_.wait(lock, [this] { return pending_; });
+      more = job_ != nullptr;
+      if (more) job_();
+      pending_ = false;
+      changed_.notify_all();
+    }
+  }
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::function<void()> job_;
+  bool pending_ = false;
+  std::thread thread_;
+};
+
+TEST(CopyProgress, WithAllEachCopyHasItsOwnLineAndTheTextGoesAboveThem) {
+  flash_all = true;
+  const char* term = getenv("TERM");
+  const std::string saved_term = term != nullptr ? term : "";
+  setenv("TERM", "xterm", 1);
+  PtyPair pty;
+  ASSERT_TRUE(open_pty_pair(&pty));
+  fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  dup2(pty.slave, STDOUT_FILENO);
+  fake_clock::reset();
+  std::string out;
+  {
+    Worker a, b;
+    a.run([] { copy_progress_begin("a.uf2", 4 << 20); });
+    b.run([] { copy_progress_begin("b.uf2", 2 << 20); });
+    sleep_ms(1000);
+    a.run([] { copy_progress(100 << 10); });
+    b.run([] { copy_progress(300 << 10); });
+    out += read_master(pty);
+    EXPECT_EQ(rendered(out), "a.uf2  100 KiB / 4.0 MiB  100 KiB/s\nb.uf2  300 KiB / 2.0 MiB  300 KiB/s\n");
+    b.run([] {
+      copy_progress_end();
+      emit_line("[/media/u/B] Board restarted");
+    });
+    sleep_ms(1000);
+    a.run([] { copy_progress(400 << 10); });
+    out += read_master(pty);
+    EXPECT_EQ(rendered(out),
+              "[/media/u/B] Board restarted\na.uf2  400 KiB / 4.0 MiB  200 KiB/s\n");
+    a.run([] {
+      copy_progress_end();
+      emit_line("[/media/u/A] Board restarted");
+    });
+  }
+  fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  out += read_master(pty);
+  close_pty_pair(&pty);
+  setenv("TERM", saved_term.c_str(), 1);
+  flash_all = false;
+  EXPECT_EQ(rendered(out), "[/media/u/B] Board restarted\n[/media/u/A] Board restarted\n");
 }
 
 }  // namespace

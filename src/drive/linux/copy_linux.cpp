@@ -164,7 +164,7 @@ class DriveCopy {
     result.destination_changed = true;
     PieceEnds ends(piece_ends);
     uint64_t started = 0;  // end of the writeback started last
-    uint64_t piece = copy_progress_drawing() ? kFirstPieceSize : kLargestPieceSize;
+    uint64_t piece = copy_progress_wanted() ? kFirstPieceSize : kLargestPieceSize;
     for (uint64_t offset = 0; offset < size_;) {
       const uint64_t began = monotonic_ms();
       bool forced;

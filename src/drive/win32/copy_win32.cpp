@@ -110,7 +110,7 @@ bool open_child_output(ChildOutput* output) {
 // there was nothing.
 bool pass_on(HANDLE read) {
   DWORD waiting = 0;
-  if (!PeekNamedPipe(read, nullptr, 0, nullptr, &waiting, nullptr) || waiting == 0) return false;
+  if (read == nullptr || !PeekNamedPipe(read, nullptr, 0, nullptr, &waiting, nullptr) || waiting == 0) return false;
   copy_progress_end();  // nothing is drawn after the child's first words
   char chunk[4096];
   DWORD got = 0, put = 0;
@@ -125,8 +125,8 @@ bool pass_on(HANDLE read) {
 // on the drive has grown: Windows tells no more of what the drive took.
 void wait_for_copy(HANDLE process, const std::string& dest, const ChildOutput& output) {
   constexpr DWORD kLookEveryMs = 100;
-  while (WaitForSingleObject(process, output.read != nullptr ? kLookEveryMs : INFINITE) ==
-         WAIT_TIMEOUT) {
+  const bool looking = output.read != nullptr || copy_progress_wanted();
+  while (WaitForSingleObject(process, looking ? kLookEveryMs : INFINITE) == WAIT_TIMEOUT) {
     uint64_t size;
     if (!pass_on(output.read) && file_size(dest, &size)) copy_progress(size);
   }
@@ -139,7 +139,7 @@ void wait_for_copy(HANDLE process, const std::string& dest, const ChildOutput& o
 // Runs `command` through the interpreter with the tool's standard handles,
 // or with its output going to the null device when `quiet`; returns its exit
 // status, or -1 with `why` set when it cannot be started. While it runs,
-// unless `quiet`, a progress line on the console follows `dest`.
+// the copy's progress follows the size of `dest`.
 //   /d      no AutoRun command from the registry runs first (it could change
 //           folder or print)
 //   /v:off  no delayed expansion, which the registry can turn on by default
@@ -419,10 +419,10 @@ CopyResult copy_file_to_drive(const SourceFile& source, const std::vector<uint8_
   const std::string dest = root + base_name(source.name);
   const DestinationState before = destination_state(root, dest);
   result.acknowledged_known = false;
-  if (!quiet) copy_progress_begin(base_name(source.name), source.size);
+  copy_progress_begin(base_name(source.name), source.size);
   const long status =
       run_interpreter(copy_command_line(source.name, root), dest, quiet, &result.error);
-  if (!quiet) copy_progress_end();
+  copy_progress_end();
   if (status < 0) return result;
   result.destination_changed =
       status == 0 || !same_destination(before, destination_state(root, dest));
