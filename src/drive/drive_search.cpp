@@ -250,6 +250,7 @@ struct Findings {
   std::vector<Drive> drives;
   std::vector<std::vector<std::string>> lines;  // per drive
   std::vector<Candidate> candidates;
+  uint64_t attach_in_ms = 0;  // the soonest a drive left to the desktop may be attached
 };
 
 // False for a drive that --drive, when given, does not name.
@@ -266,6 +267,10 @@ void look_at(const std::string& marker, size_t index, Findings* found) {
   std::string message;
   if (!attach_drive(&drive, &message)) {
     if (!message.empty()) lines.push_back(message);
+    const uint64_t soonest = found->attach_in_ms;
+    if (drive.attach_in_ms > 0 && (soonest == 0 || drive.attach_in_ms < soonest)) {
+      found->attach_in_ms = drive.attach_in_ms;
+    }
     return;
   }
   lines.push_back("Removable Disk " + escape_controls(drive.root));
@@ -308,6 +313,9 @@ struct Search {
   Choice choice;
   size_t boards_triggered = 0;  // --all waits for as many drives
   std::set<std::string> passed_over;  // roots already said
+  // When the last pass left a drive nobody mounted to the desktop: the
+  // monotonic time at which it may be mounted (0: none).
+  uint64_t look_again_at = 0;
   Outcome outcome = Outcome::kNotFound;
   size_t listed = 0;  // --list: the drives listed
 };
@@ -431,7 +439,9 @@ bool enough(const Chosen& chosen, const Search& search, bool last_pass) {
 // outcome set, once the drives wanted were found and flashed (or listed).
 bool search_pass(Search* search, bool last_pass) {
   Findings found;
+  search->look_again_at = 0;
   if (!find_candidates(search->marker, &found)) return false;
+  if (found.attach_in_ms > 0) search->look_again_at = monotonic_ms() + found.attach_in_ms;
   const Chosen chosen = choose_candidates(found.candidates, search->choice);
   const bool done = enough(chosen, *search, last_pass);
   if (search->firmware != nullptr) print_lines(found, done ? chosen.flash : std::vector<size_t>());
@@ -506,14 +516,22 @@ bool wanted_in_sight(const Search& search, bool last_pass) {
 // whenever the drives change a silent look is made, and when it sees the
 // drives wanted the next pass runs at once. A pass that then finds nothing
 // (the drive left again) lets the rest of the pause run without another:
-// its own mounts must not set off the next. True when such a pass ended the
-// search.
+// its own mounts must not set off the next. A drive nobody mounted that the
+// pass left to the desktop is looked at by a pass of its own the moment it
+// may be mounted. True when such a pass ended the search.
 bool pause_watching(Search* search, bool last_pass) {
   fflush(stdout);
   bool passed = false;
   const uint64_t end = monotonic_ms() + kPassPauseMs;
   for (uint64_t now = monotonic_ms(); now < end; now = monotonic_ms()) {
-    if (wait_for_drive_change(static_cast<unsigned>(end - now)) && !passed &&
+    const uint64_t mountable_at = search->look_again_at;
+    if (mountable_at != 0 && now >= mountable_at) {
+      passed = true;
+      if (search_pass(search, last_pass)) return true;
+      continue;
+    }
+    const uint64_t wake = mountable_at != 0 ? std::min(end, mountable_at) : end;
+    if (wait_for_drive_change(static_cast<unsigned>(wake - now)) && !passed &&
         wanted_in_sight(*search, last_pass)) {
       passed = true;
       if (search_pass(search, last_pass)) return true;

@@ -67,6 +67,9 @@ struct Drive {
   // Linux: the root directory, opened by find_marker once it found the marker
   // on the listed device; closed by release_drive. -1 until then.
   intptr_t root_handle = -1;
+  // Linux: set by an attach_drive that left a drive nobody mounted to the
+  // desktop for now: it may be attached this many milliseconds later.
+  uint64_t attach_in_ms = 0;
 };
 
 // Fills `drives` with the removable drives, in the system's order. Returns
@@ -76,7 +79,7 @@ bool list_removable_drives(std::vector<Drive>* drives);
 // Makes the drive's root directory readable. A mounted drive needs nothing;
 // one nobody mounted is mounted read-only. Returns false when it cannot be
 // reached, with `message` set to a line to print (said once per drive), or
-// empty.
+// empty; for a drive that is not to be mounted yet, with `attach_in_ms` set.
 bool attach_drive(Drive* drive, std::string* message);
 
 // Makes a drive that attach_drive mounted read-only writable; false with

@@ -290,6 +290,23 @@ TEST_F(DriveSearchTest, OneEarlyPassAtMostInEachPause) {
   EXPECT_EQ(fake_clock::sleeps(), (std::vector<unsigned>{100, 100, 300}));
 }
 
+// A drive nobody mounted is left to the desktop for a while: the pass that
+// may mount it runs the moment it may, not when that pause ends.
+TEST_F(DriveSearchTest, ADriveLeftToTheDesktopIsLookedAtTheMomentItMayBeMounted) {
+  times = 5;
+  FakeDrive unmounted = kBootloader;
+  unmounted.mountable_at_ms = 1200;
+  fake_drives::script({{false, {unmounted}}});
+  EXPECT_EQ(search(),
+            "times:4\n"
+            "times:3\n"
+            "Removable Disk E:\\\n"
+            "Find: 0000002A.ID, size 123\n"
+            "copy \"fw.uf2\" E:\\\n");
+  EXPECT_EQ(fake_clock::sleeps(), (std::vector<unsigned>{500, 500, 200}));
+  EXPECT_EQ(fake_drives::copies().size(), 1u);
+}
+
 TEST_F(DriveSearchTest, NegativeTimesSearchesUntilFoundWithPausesAndNoCountdown) {
   times = -1;
   std::vector<FakePass> passes(30);

@@ -126,6 +126,7 @@ TEST(MountLinux, MountedDrivesAndNewOnesAreLeftAlone) {
   std::string message, why;
   EXPECT_FALSE(attach_drive(&fresh, &message));
   EXPECT_EQ(message, "");
+  EXPECT_EQ(fresh.attach_in_ms, 700u);  // when the pass that may mount it is due
   EXPECT_TRUE(attach_drive(&mounted, &message));
   EXPECT_TRUE(make_drive_writable(&mounted, &why));
   release_drive(&mounted);

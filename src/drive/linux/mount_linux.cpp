@@ -13,6 +13,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -186,7 +187,12 @@ bool remount_through_udisks(Drive* drive, std::string* why) {
 
 bool attach_drive(Drive* drive, std::string* message) {
   if (drive->mounted != Mounted::kNot) return true;
-  if (unmounted_ms(*drive) < kLeftToTheDesktopMs) return false;  // looked at in a later pass
+  const int64_t unmounted = unmounted_ms(*drive);
+  if (unmounted < kLeftToTheDesktopMs) {  // looked at again once the desktop had its time
+    const int64_t left = kLeftToTheDesktopMs - std::max<int64_t>(unmounted, 0);
+    drive->attach_in_ms = static_cast<uint64_t>(left);
+    return false;
+  }
   std::string mount_point, error;
   switch (udisks_mount(drive->device, true, &mount_point, &error)) {
     case UdisksOutcome::kDone:

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace {
 
 std::vector<FakePass> g_passes;
@@ -112,6 +114,10 @@ bool attach_drive(Drive* drive, std::string* message) {
   const FakeDrive* fake = drive_at(drive->root);
   if (fake != nullptr && fake->attach_fails) {
     *message = fake->attach_message;
+    return false;
+  }
+  if (fake != nullptr && monotonic_ms() < fake->mountable_at_ms) {
+    drive->attach_in_ms = fake->mountable_at_ms - monotonic_ms();
     return false;
   }
   g_attached.push_back(drive->root);

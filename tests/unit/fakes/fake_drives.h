@@ -27,6 +27,9 @@ struct FakeDrive {
   bool own_outcome = false;
   CopyResult copy = {};
   bool stays = true;
+  // A drive nobody mounted, left to the desktop until this time on the fake
+  // clock: attach declines it before then.
+  uint64_t mountable_at_ms = 0;
 };
 
 struct FakePass {
