@@ -42,6 +42,7 @@ enum class Shown {
 struct Progress {
   Shown shown = Shown::kNothing;
   std::string name;  // as the drive gets it
+  std::string shown_name;  // the same, printable
   uint64_t total = 0;
   uint64_t started = 0;
   uint64_t told_at = 0;  // when the line was drawn or the event written last
@@ -61,7 +62,7 @@ Shown how_shown() {
 void tell(uint64_t done, uint64_t elapsed) {
   const uint64_t rate = done * 1000 / elapsed;
   if (t_progress.shown == Shown::kLine) {
-    set_status_line(progress_text(escape_controls(t_progress.name), done, t_progress.total, rate));
+    set_status_line(progress_text(t_progress.shown_name, done, t_progress.total, rate));
     return;
   }
   emit(Event("progress")
@@ -89,6 +90,7 @@ void copy_progress_begin(const std::string& name, uint64_t total) {
   t_progress = Progress();
   t_progress.shown = how_shown();
   t_progress.name = name;
+  t_progress.shown_name = escape_controls(name);
   t_progress.total = total;
   t_progress.started = monotonic_ms();
 }

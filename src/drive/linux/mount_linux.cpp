@@ -13,7 +13,6 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -189,8 +188,7 @@ bool attach_drive(Drive* drive, std::string* message) {
   if (drive->mounted != Mounted::kNot) return true;
   const int64_t unmounted = unmounted_ms(*drive);
   if (unmounted < kLeftToTheDesktopMs) {  // looked at again once the desktop had its time
-    const int64_t left = kLeftToTheDesktopMs - std::max<int64_t>(unmounted, 0);
-    drive->attach_in_ms = static_cast<uint64_t>(left);
+    drive->attach_in_ms = static_cast<uint64_t>(kLeftToTheDesktopMs - unmounted);
     return false;
   }
   std::string mount_point, error;
